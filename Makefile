@@ -1,0 +1,16 @@
+# brindle_core: make demo, make test (see README.md).
+.PHONY: all demo test test-python test-cpp clean
+
+all: test
+
+demo:
+	tools/demo.sh
+
+test:
+	tools/test_all.sh
+
+test-cpp:
+	tools/run_cpp_tests.sh
+
+clean:
+	rm -rf build .venv dist

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds and tests brindle_core on CPython 3.9 (required) and on each newer CPython
+# up to 3.13 that this machine has, then runs the C++ unit tests. Ends with one
+# summary line per interpreter.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+mapfile -t pythons < <(tools/find_pythons.sh)
+if ! printf '%s\n' "${pythons[@]}" | grep -q '^3\.9 '; then
+    echo "error: CPython 3.9 was not found (looked in pyenv's versions and for python3.9 on PATH)" >&2
+    echo "       install it (for example 'pyenv install 3.9') and run make test again" >&2
+    exit 1
+fi
+
+summary=()
+failed=0
+for line in "${pythons[@]}"; do
+    version=${line%% *}
+    python=${line#* }
+    venv=".venv/py$version"
+    echo "=== CPython $version ($python)"
+    if ! tools/build_venv.sh "$python" "$venv" tests/requirements.txt; then
+        summary+=("CPython $version: BUILD FAILED")
+        failed=1
+        continue
+    fi
+    log="build/pytest-py$version.log"
+    mkdir -p build
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    result=$(grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$log" | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
+    if [ "$status" -eq 0 ]; then
+        summary+=("CPython $version: ok ($result)")
+    else
+        summary+=("CPython $version: FAILED ($result)")
+        failed=1
+    fi
+done
+
+echo "=== C++ unit tests"
+first_python=${pythons[0]#* }
+if PYTHON="$first_python" tools/run_cpp_tests.sh; then
+    summary+=("C++ unit tests: ok")
+else
+    summary+=("C++ unit tests: FAILED")
+    failed=1
+fi
+
+echo
+echo "=== Summary"
+printf '%s\n' "${summary[@]}"
+exit $failed
