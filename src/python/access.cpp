@@ -1,0 +1,178 @@
+#include "python/access.h"
+
+#include "python/render.h"
+#include "python/text.h"
+
+namespace brindle {
+
+namespace {
+
+// Interned attribute names, made on first use and kept for the process.
+PyObject* name_slot = nullptr;
+PyObject* qualname_slot = nullptr;
+PyObject* module_slot = nullptr;
+
+PyObject* interned(PyObject*& slot, std::string_view text) {
+    if (slot != nullptr) return slot;
+    PyObject* made = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
+    if (made == nullptr) api_call_failed();
+    PyUnicode_InternInPlace(&made);
+    if (slot != nullptr) {
+        Py_DECREF(made);
+    } else {
+        slot = made;
+    }
+    return slot;
+}
+
+PyObject* dunder_name() { return interned(name_slot, "__name__"); }
+PyObject* dunder_qualname() { return interned(qualname_slot, "__qualname__"); }
+PyObject* dunder_module() { return interned(module_slot, "__module__"); }
+
+PyObject* type_object(PyObject* object) noexcept {
+    return reinterpret_cast<PyObject*>(Py_TYPE(object));
+}
+
+// Whether `object` is numpy's bool scalar, recognised by name so that numpy is
+// never imported or linked. Every failure met on the way means "no".
+bool is_numpy_bool(PyObject* object) {
+    auto module = OwnedRef::steal(PyObject_GetAttr(type_object(object), dunder_module()));
+    if (!module) {
+        Failure::fetch();  // dropped: a type without a readable module is not numpy's
+        return false;
+    }
+    if (!is_str(module.get())) return false;
+    auto module_text = utf8_view(module.get());
+    if (!module_text || module_text.value() != "numpy") return false;
+    auto name = type_name_object(object);
+    if (!name) return false;
+    auto name_text = utf8_view(name.value().get());
+    return name_text && (name_text.value() == "bool_" || name_text.value() == "bool");
+}
+
+}  // namespace
+
+Result<OwnedRef> get_attr(PyObject* object, std::string_view name) {
+    auto key = OwnedRef::steal(PyUnicode_FromStringAndSize(name.data(), std::ssize(name)));
+    if (!key) api_call_failed();
+    auto value = OwnedRef::steal(PyObject_GetAttr(object, key.get()));
+    if (!value) return Failure::fetch();
+    return value;
+}
+
+Result<OwnedRef> name_object(PyObject* object) {
+    auto name = OwnedRef::steal(PyObject_GetAttr(object, dunder_name()));
+    if (!name) return Failure::fetch();
+    if (!is_str(name.get())) return Failure::conversion(name.get(), "PyString");
+    return name;
+}
+
+Result<OwnedRef> type_name_object(PyObject* object) {
+    return name_object(type_object(object));
+}
+
+Result<Text> class_name(PyObject* object) {
+    auto name = type_name_object(object);
+    if (!name) return std::move(name).take_failure();
+    return display_text(name.value().get());
+}
+
+Text conversion_message(PyObject* object_type, const char* target) {
+    Text type_text("<failed to extract type name>");
+    auto qualname = OwnedRef::steal(PyObject_GetAttr(object_type, dunder_qualname()));
+    if (!qualname) {
+        Failure::fetch();  // dropped: the placeholder stands in for the name
+    } else if (is_str(qualname.get())) {
+        auto view = utf8_view(qualname.get());
+        if (view) type_text.assign(view.value());
+    }
+    return format_message("'{}' object cannot be converted to '{}'",
+                          {type_text, std::string_view(target)});
+}
+
+Result<std::int64_t> read_i64_slow(PyObject* object) {
+    auto index = OwnedRef::steal(PyNumber_Index(object));
+    if (!index) return Failure::fetch();
+    long value = PyLong_AsLong(index.get());
+    if (value == -1 && PyErr_Occurred()) return Failure::fetch();
+    return static_cast<std::int64_t>(value);
+}
+
+Result<std::uint64_t> read_count(PyObject* object) {
+    OwnedRef index;
+    PyObject* integer = object;
+    if (!is_int(object)) {
+        index = OwnedRef::steal(PyNumber_Index(object));
+        if (!index) return Failure::fetch();
+        integer = index.get();
+    }
+    unsigned long long value = PyLong_AsUnsignedLongLong(integer);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        return Failure::fetch();
+    }
+    return static_cast<std::uint64_t>(value);
+}
+
+Result<std::optional<double>> read_optional_f64(PyObject* object) {
+    if (is_none(object)) return std::optional<double>();
+    auto value = read_f64(object);
+    if (!value) return std::move(value).take_failure();
+    return std::optional<double>(value.value());
+}
+
+Result<std::optional<std::uint64_t>> read_optional_count(PyObject* object) {
+    if (is_none(object)) return std::optional<std::uint64_t>();
+    auto value = read_count(object);
+    if (!value) return std::move(value).take_failure();
+    return std::optional<std::uint64_t>(value.value());
+}
+
+Result<bool> read_bool(PyObject* object) {
+    if (is_bool(object)) return object == Py_True;
+    if (!is_numpy_bool(object)) return Failure::conversion(object, "PyBool");
+    PyNumberMethods* number = Py_TYPE(object)->tp_as_number;
+    if (number == nullptr || number->nb_bool == nullptr) {
+        return Failure::made(
+            PyExc_TypeError,
+            view_of(format_message("object of type '{}' does not define a '__bool__' conversion",
+                                   {display_text(type_object(object))})));
+    }
+    int truth = number->nb_bool(object);
+    if (truth == 0) return false;
+    if (truth == 1) return true;
+    return Failure::fetch();
+}
+
+Result<Text> read_text(PyObject* object) {
+    if (!is_str(object)) return Failure::conversion(object, "PyString");
+    auto view = utf8_view(object);
+    if (!view) return std::move(view).take_failure();
+    return Text(view.value());
+}
+
+Result<Py_ssize_t> object_len(PyObject* object) {
+    Py_ssize_t size = PyObject_Size(object);
+    if (size == -1) return Failure::fetch();
+    return size;
+}
+
+Text display_text(PyObject* object) {
+    auto str = OwnedRef::steal(PyObject_Str(object));
+    if (!str) {
+        // The interpreter's unraisable hook reports the exception and clears it.
+        if (PyErr_Occurred()) PyErr_WriteUnraisable(object);
+        auto name = type_name_object(object);
+        if (!name) return Text("<unprintable object>");
+        return format_message("<unprintable {} object>", {display_text(name.value().get())});
+    }
+    auto view = utf8_view(str.get());
+    if (view) return Text(view.value());
+    Failure dropped = std::move(view).take_failure();  // lone surrogates: shown as U+FFFD
+    auto bytes = OwnedRef::steal(PyUnicode_AsEncodedString(str.get(), "utf-8", "surrogatepass"));
+    if (!bytes) api_call_failed();
+    return replace_ill_formed_utf8(
+        std::string_view(PyBytes_AS_STRING(bytes.get()),
+                         static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+}
+
+}  // namespace brindle

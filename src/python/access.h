@@ -1,0 +1,160 @@
+// Reading Python values: attributes, type tests, numbers, texts and guarded
+// iteration of dicts and lists.
+//
+// Every read returns its value or a Failure owning the exception, never leaving one
+// set. Reads can run Python code (descriptors, __index__, __float__, __str__, a
+// numpy bool's __bool__), and that code may change the very container being
+// iterated; the cursors re-check sizes at every step for that reason.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "python/alloc.h"
+#include "python/fault.h"
+#include "python/ref.h"
+#include "python/result.h"
+
+namespace brindle {
+
+// Type tests. Only is_bool and is_none are exact; the others accept subclasses.
+inline bool is_bool(PyObject* o) noexcept { return Py_TYPE(o) == &PyBool_Type; }
+inline bool is_int(PyObject* o) noexcept { return PyLong_Check(o); }
+inline bool is_float(PyObject* o) noexcept { return PyFloat_Check(o); }
+inline bool is_str(PyObject* o) noexcept { return PyUnicode_Check(o); }
+inline bool is_list(PyObject* o) noexcept { return PyList_Check(o); }
+inline bool is_tuple(PyObject* o) noexcept { return PyTuple_Check(o); }
+inline bool is_dict(PyObject* o) noexcept { return PyDict_Check(o); }
+inline bool is_none(PyObject* o) noexcept { return o == Py_None; }
+
+// The attribute `name` (ASCII) of `object`; the lookup's own exception on failure.
+Result<OwnedRef> get_attr(PyObject* object, std::string_view name);
+
+// The object's own __name__ (read through the interned name), which must be a str.
+Result<OwnedRef> name_object(PyObject* object);
+
+// The __name__ of the object's type, which must be a str.
+Result<OwnedRef> type_name_object(PyObject* object);
+
+// The text of the __name__ of the object's type.
+Result<Text> class_name(PyObject* object);
+
+// The message of the conversion TypeError, built when it is raised: the offending
+// type's __qualname__ and the target.
+Text conversion_message(PyObject* object_type, const char* target);
+
+Result<std::int64_t> read_i64_slow(PyObject* object);
+
+// An int (bool included) read directly; anything else through __index__.
+inline Result<std::int64_t> read_i64(PyObject* object) {
+    if (is_int(object)) {
+        long value = PyLong_AsLong(object);
+        if (value == -1 && PyErr_Occurred()) return Failure::fetch();
+        return static_cast<std::int64_t>(value);
+    }
+    return read_i64_slow(object);
+}
+
+// As read_i64, over the unsigned 64-bit range.
+Result<std::uint64_t> read_count(PyObject* object);
+
+// An exact float without a call; anything else through the float protocol.
+inline Result<double> read_f64(PyObject* object) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return Failure::fetch();
+    return value;
+}
+
+// None is absent; anything else as read_f64 or read_count.
+Result<std::optional<double>> read_optional_f64(PyObject* object);
+Result<std::optional<std::uint64_t>> read_optional_count(PyObject* object);
+
+// A bool, or a numpy bool read through its type's __bool__ slot.
+Result<bool> read_bool(PyObject* object);
+
+// The UTF-8 bytes the interpreter caches inside a str (which must pass is_str).
+// They belong to the str: valid while the caller holds it.
+inline Result<std::string_view> utf8_view(PyObject* str) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+    if (data == nullptr) return Failure::fetch();
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+// An owned copy of a str's UTF-8 text; the conversion TypeError for a non-str.
+Result<Text> read_text(PyObject* object);
+
+// len(object).
+Result<Py_ssize_t> object_len(PyObject* object);
+
+// The text of str(object) for messages. Never fails: lone surrogates become U+FFFD,
+// and an object whose __str__ raises gets a placeholder after its exception has
+// been reported as unraisable.
+Text display_text(PyObject* object);
+
+// Steps through a dict's own storage in insertion order (PyDict_Next), faulting
+// when Python code run between steps changes the dict under it.
+class DictCursor {
+public:
+    explicit DictCursor(PyObject* dict) noexcept
+        : dict_(OwnedRef::borrow(dict)),
+          start_size_(PyDict_GET_SIZE(dict)),
+          countdown_(start_size_) {}
+
+    // Sets the next key and value (new references); false at the end.
+    bool next(OwnedRef& key, OwnedRef& value);
+
+private:
+    OwnedRef dict_;
+    Py_ssize_t start_size_;
+    Py_ssize_t countdown_;
+    Py_ssize_t pos_ = 0;
+};
+
+// Steps through a list's own storage; a list that shrinks ends early, and items
+// appended after the start are not visited.
+class ListCursor {
+public:
+    explicit ListCursor(PyObject* list) noexcept
+        : list_(OwnedRef::borrow(list)), start_size_(PyList_GET_SIZE(list)) {}
+
+    // Sets the next item (a new reference); false at the end.
+    bool next(OwnedRef& item) {
+        PyObject* list = list_.get();
+        Py_ssize_t limit = PyList_GET_SIZE(list);
+        if (start_size_ < limit) limit = start_size_;
+        if (index_ >= limit) return false;
+        PyObject* borrowed = PyList_GET_ITEM(list, index_);
+        if (borrowed == nullptr) api_call_failed();
+        item = OwnedRef::borrow(borrowed);
+        ++index_;
+        return true;
+    }
+
+    // The index of the item that next() returned last.
+    Py_ssize_t index() const noexcept { return index_ - 1; }
+
+private:
+    OwnedRef list_;
+    Py_ssize_t start_size_;
+    Py_ssize_t index_ = 0;
+};
+
+inline bool DictCursor::next(OwnedRef& key, OwnedRef& value) {
+    PyObject* dict = dict_.get();
+    if (PyDict_GET_SIZE(dict) != start_size_) {
+        raise_fault("dictionary changed size during iteration");
+    }
+    if (countdown_ == -1) raise_fault("dictionary keys changed during iteration");
+    PyObject* borrowed_key = nullptr;
+    PyObject* borrowed_value = nullptr;
+    if (!PyDict_Next(dict, &pos_, &borrowed_key, &borrowed_value)) return false;
+    --countdown_;
+    key = OwnedRef::borrow(borrowed_key);
+    value = OwnedRef::borrow(borrowed_value);
+    return true;
+}
+
+}  // namespace brindle
