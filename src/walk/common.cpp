@@ -1,0 +1,23 @@
+#include "walk/common.h"
+
+namespace brindle {
+
+Result<NativeVector<std::uint8_t>> fields_named(std::span<const FieldEntry> entries,
+                                                PyObject* dict) {
+    NativeVector<std::uint8_t> named(entries.size(), 0);
+    DictCursor cursor(dict);
+    OwnedRef key;
+    OwnedRef value;
+    while (cursor.next(key, value)) {
+        // The walk has read every key already; only Python code run since then could
+        // have put a key here that is not a str.
+        if (!is_str(key.get())) continue;
+        auto text = utf8_view(key.get());
+        if (!text) return std::move(text).take_failure();
+        std::size_t field = find_field(entries, text.value());
+        if (field != kNoField) named[field] = 1;
+    }
+    return named;
+}
+
+}  // namespace brindle
