@@ -1,0 +1,219 @@
+"""The native walks against the example library's Python path, on generated schemas
+and values: the same entries (the offending objects themselves), the same verdicts,
+the same declines and the same exceptions."""
+
+import math
+import os
+import sys
+from pathlib import Path
+
+import pytest
+from hypothesis import HealthCheck, event, given, settings, strategies as st
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
+
+import brindle_core  # noqa: E402
+from schemalib import (  # noqa: E402
+    DECLINED,
+    BoolValidator,
+    DictValidator,
+    ListValidator,
+    NumberValidator,
+    StringValidator,
+    Validator,
+    python_collect,
+    python_validate,
+)
+
+EXAMPLES = int(os.environ.get("BRINDLE_DIFFERENTIAL_EXAMPLES", "2000"))
+
+KEYS = ["a", "b", "c", "", "a.b", "x[0]", "é", "名前", "\U0001F600"]
+
+
+class IntSub(int):
+    pass
+
+
+class FloatSub(float):
+    pass
+
+
+class StrSub(str):
+    pass
+
+
+class ListSub(list):
+    pass
+
+
+class DictSub(dict):
+    pass
+
+
+class Index:
+    """An integer only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        if isinstance(self.value, BaseException):
+            raise self.value
+        return self.value
+
+    def __repr__(self):
+        return f"Index({self.value!r})"
+
+
+bounds = st.one_of(
+    st.none(),
+    st.integers(-10, 10),
+    st.floats(allow_nan=True, allow_infinity=True),
+    st.sampled_from([0, 2 ** 53, -(2 ** 53), 1e300, -1e300, 0.5, -0.0]),
+)
+lengths = st.one_of(st.none(), st.integers(0, 4), st.just(2 ** 64 - 1))
+
+
+@st.composite
+def numbers(draw):
+    return NumberValidator(
+        draw(st.sampled_from([int, float])),
+        min=draw(bounds),
+        max=draw(bounds),
+        exclusive_min=draw(st.booleans()),
+        exclusive_max=draw(st.booleans()),
+    )
+
+
+leaves = st.one_of(
+    st.builds(Validator),
+    st.builds(BoolValidator),
+    numbers(),
+    st.builds(StringValidator, min_len=lengths, max_len=lengths),
+)
+
+
+def containers(children):
+    return st.one_of(
+        st.builds(ListValidator, children, min_len=lengths, max_len=lengths),
+        st.builds(DictValidator, children),
+        st.dictionaries(st.sampled_from(KEYS), children, max_size=4),
+    )
+
+
+schemas = st.recursive(leaves, containers, max_leaves=8)
+
+scalars = st.one_of(
+    st.booleans(),
+    st.integers(-20, 20),
+    st.sampled_from([2 ** 53 + 1, 2 ** 63, -(2 ** 63) - 1, 2 ** 63 - 1, -(2 ** 63)]),
+    st.floats(allow_nan=True, allow_infinity=True),
+    st.text(max_size=6),
+    st.sampled_from(["héllo", "\ud800", "a\udfff", "\U0001F600\U0001F600", ""]),
+    st.none(),
+    st.integers(-5, 5).map(IntSub),
+    st.floats(-5, 5).map(FloatSub),
+    st.text(max_size=3).map(StrSub),
+    st.sampled_from([Index(3), Index(2 ** 70), Index(ValueError("no")), Index("x")]),
+)
+
+
+def any_values():
+    return st.recursive(
+        scalars,
+        lambda inner: st.one_of(
+            st.lists(inner, max_size=4),
+            st.lists(inner, max_size=3).map(tuple),
+            st.lists(inner, max_size=3).map(ListSub),
+            st.dictionaries(st.sampled_from(KEYS), inner, max_size=4),
+            st.dictionaries(st.sampled_from(KEYS), inner, max_size=3).map(DictSub),
+            st.dictionaries(st.one_of(st.integers(0, 2), st.sampled_from(["\ud800", "a"])),
+                            inner, max_size=2),
+        ),
+        max_leaves=6,
+    )
+
+
+def value_for(schema, draw):
+    """Mostly a value of the schema's shape, sometimes anything at all."""
+    if draw(st.integers(0, 9)) == 0:
+        return draw(any_values())
+    if isinstance(schema, dict):
+        keys = list(schema)
+        if draw(st.integers(0, 5)) == 0 and keys:
+            keys.remove(draw(st.sampled_from(keys)))
+        if draw(st.integers(0, 7)) == 0:
+            keys.append(draw(st.sampled_from(KEYS)))
+        keys = draw(st.permutations(keys))
+        return {key: (value_for(schema[key], draw) if key in schema else draw(scalars))
+                for key in keys}
+    kind = type(schema).__name__
+    if kind == "ListValidator":
+        size = draw(st.integers(0, 4))
+        items = [value_for(schema._item_validator, draw) for _ in range(size)]
+        return draw(st.sampled_from([list, list, ListSub, tuple]))(items)
+    if kind == "DictValidator":
+        keys = draw(st.lists(st.sampled_from(KEYS), max_size=3, unique=True))
+        return {key: value_for(schema._value_validator, draw) for key in keys}
+    if kind == "NumberValidator" and schema._type_cls is int:
+        return draw(st.one_of(st.integers(-20, 20), scalars))
+    if kind == "NumberValidator":
+        return draw(st.one_of(st.floats(allow_nan=True, allow_infinity=True), scalars))
+    if kind == "StringValidator":
+        return draw(st.one_of(st.text(max_size=6), scalars))
+    return draw(scalars)
+
+
+def outcome(call):
+    try:
+        return "ok", call()
+    except BaseException as error:  # compared by type below
+        return "raised", type(error)
+
+
+def same_entries(actual, expected):
+    if len(actual) != len(expected):
+        return False
+    for got, want in zip(actual, expected):
+        if type(got) is not tuple or len(got) != 3:
+            return False
+        if got[0] != want[0] or got[1] != want[1] or got[2] is not want[2]:
+            return False
+    return True
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(schema=schemas, data=st.data())
+def test_walks_match_the_python_model(schema, data):
+    validator = brindle_core.compile_schema(schema)
+    assert validator is not None
+    value = value_for(schema, data.draw)
+
+    expected = outcome(lambda: python_collect(schema, value, native=True))
+    actual = outcome(lambda: validator.collect(value))
+    event("collect: " + ("raised" if expected[0] == "raised" else "declined"
+                         if expected[1] is DECLINED else "valid" if not expected[1] else "invalid"))
+    if expected[0] == "raised":
+        assert actual == expected
+    elif expected[1] is DECLINED:
+        assert actual == ("ok", None)
+    else:
+        assert actual[0] == "ok" and same_entries(actual[1], expected[1]), (actual, expected)
+
+    expected_valid = outcome(lambda: python_validate(schema, value, native=True))
+    verdict = outcome(lambda: validator.validate(value))
+    if expected_valid[0] == "raised":
+        assert verdict == expected_valid
+    else:
+        assert verdict[0] == "ok"
+        assert verdict[1] is (value if expected_valid[1] else None)
+
+
+@pytest.mark.parametrize("x", [1.0, 10.0, -2.5, 0.1, 0.1 + 0.2, 1 / 3, 1e-7, 1e15 + 0.25,
+                               2.0 ** 63, 1e21, 5e-324, -0.0, math.inf, math.nan])
+def test_bounds_render_alike(x):
+    """A bound shows in messages the same way through both paths."""
+    schema = NumberValidator(float, max=x, exclusive_max=True)
+    native = brindle_core.compile_schema(schema)
+    assert native.collect(math.inf) == python_collect(schema, math.inf, native=True)
