@@ -13,6 +13,8 @@ if [ ! -x "$venv/bin/python" ]; then
     "$python" -m venv "$venv"
 fi
 pip=("$venv/bin/python" -m pip --disable-pip-version-check -q)
+# Some machines point pip at extra local indexes that may be absent; that is noise.
+exec 2> >(grep -v --line-buffered "is ignored: it is neither a file nor a directory" >&2)
 stamp="$venv/.requirements"
 wanted=$(cat pyproject.toml "$@" 2>/dev/null | sha1sum | cut -c1-16)
 if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$wanted" ]; then
