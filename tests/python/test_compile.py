@@ -1,3 +1,4 @@
+import gc
 import math
 import os
 import subprocess
@@ -19,6 +20,7 @@ NODE = "compiled"  # the outcome "a NativeValidator came back"
 
 
 def refcounts(objects):
+    gc.collect()  # garbage of other tests may still refer to the objects
     return [sys.getrefcount(o) for o in objects]
 
 
