@@ -460,8 +460,8 @@ def refuse_recursion(name):
 def test_endless_recursion_is_refused(name):
     here = os.path.dirname(os.path.abspath(__file__))
     code = f"from test_compile import refuse_recursion; refuse_recursion({name!r})"
-    child = subprocess.run([sys.executable, "-X", "faulthandler", "-c", code], cwd=here, capture_output=True,
-                           text=True, timeout=120)
+    child = subprocess.run([sys.executable, "-X", "faulthandler", "-c", code], cwd=here,
+                           capture_output=True, text=True, timeout=120)
     assert (child.returncode, child.stderr) == (0, "")
 
 
