@@ -90,6 +90,41 @@ Text conversion_message(PyObject* object_type, const char* target) {
                           {type_text, std::string_view(target)});
 }
 
+Result<std::string_view> utf8_view_slow(PyObject* str) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+    if (data == nullptr) return Failure::fetch();
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+Result<std::uint64_t> str_code_points_slow(PyObject* str) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(str) != 0) return Failure::fetch();
+#endif
+    auto length = static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(str));
+    const void* data = PyUnicode_DATA(str);
+    bool surrogate = false;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_2BYTE_KIND: {
+            const auto* units = static_cast<const Py_UCS2*>(data);
+            for (std::uint64_t i = 0; i < length; ++i) surrogate |= (units[i] & 0xF800) == 0xD800;
+            break;
+        }
+        case PyUnicode_4BYTE_KIND: {
+            const auto* units = static_cast<const Py_UCS4*>(data);
+            for (std::uint64_t i = 0; i < length; ++i) surrogate |= (units[i] & 0xFFFFF800) == 0xD800;
+            break;
+        }
+        default:  // Latin-1 holds no surrogate
+            break;
+    }
+    if (!surrogate) return length;
+    // The interpreter's own encoding error, exactly as reading the text raises it.
+    auto text = utf8_view_slow(str);
+    if (!text) return std::move(text).take_failure();
+    return code_points(text.value());
+}
+
 Result<std::int64_t> read_i64_slow(PyObject* object) {
     auto index = OwnedRef::steal(PyNumber_Index(object));
     if (!index) return Failure::fetch();

@@ -46,9 +46,38 @@ Text conversion_message(PyObject* object_type, const char* target);
 
 Result<std::int64_t> read_i64_slow(PyObject* object);
 
+// An int (which must pass is_int) small enough to be read straight from its digits,
+// as most ints are. False leaves the reading to PyLong_AsLong.
+inline bool read_small_int(PyObject* object, std::int64_t& value) noexcept {
+    auto* integer = reinterpret_cast<PyLongObject*>(object);
+#if PY_VERSION_HEX >= 0x030C0000
+    if (!PyUnstable_Long_IsCompact(integer)) return false;
+    value = PyUnstable_Long_CompactValue(integer);
+    return true;
+#else
+    const digit* digits = integer->ob_digit;
+    switch (Py_SIZE(object)) {
+        case 0: value = 0; return true;
+        case 1: value = static_cast<std::int64_t>(digits[0]); return true;
+        case -1: value = -static_cast<std::int64_t>(digits[0]); return true;
+        case 2:
+            value = static_cast<std::int64_t>(digits[0]) |
+                    (static_cast<std::int64_t>(digits[1]) << PyLong_SHIFT);
+            return true;
+        case -2:
+            value = -(static_cast<std::int64_t>(digits[0]) |
+                      (static_cast<std::int64_t>(digits[1]) << PyLong_SHIFT));
+            return true;
+        default: return false;
+    }
+#endif
+}
+
 // An int (bool included) read directly; anything else through __index__.
 inline Result<std::int64_t> read_i64(PyObject* object) {
     if (is_int(object)) {
+        std::int64_t small = 0;
+        if (read_small_int(object, small)) return small;
         long value = PyLong_AsLong(object);
         if (value == -1 && PyErr_Occurred()) return Failure::fetch();
         return static_cast<std::int64_t>(value);
@@ -76,11 +105,39 @@ Result<bool> read_bool(PyObject* object);
 
 // The UTF-8 bytes the interpreter caches inside a str (which must pass is_str).
 // They belong to the str: valid while the caller holds it.
+Result<std::string_view> utf8_view_slow(PyObject* str);
+
 inline Result<std::string_view> utf8_view(PyObject* str) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
-    if (data == nullptr) return Failure::fetch();
-    return std::string_view(data, static_cast<std::size_t>(size));
+    // A compact ASCII str is its own UTF-8 text.
+    if (PyUnicode_IS_COMPACT_ASCII(str)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+    }
+    return utf8_view_slow(str);
+}
+
+Result<std::uint64_t> str_code_points_slow(PyObject* str);
+
+// The number of code points of a str (which must pass is_str), which is the
+// code_points() of its UTF-8 text; the failure of utf8_view when it has none. Only
+// a str that may hold a surrogate is searched, and no UTF-8 copy is made.
+inline Result<std::uint64_t> str_code_points(PyObject* str) {
+    if (PyUnicode_IS_COMPACT_ASCII(str)) {
+        return static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(str));
+    }
+    return str_code_points_slow(str);
+}
+
+// The interpreter's hash of a str's text (str's own hash, whatever a subclass
+// defines), which every str with the same text shares. Runs no Python code.
+inline std::int64_t str_hash(PyObject* str) {
+#if PY_VERSION_HEX < 0x030E0000
+    Py_hash_t cached = reinterpret_cast<PyASCIIObject*>(str)->hash;
+    if (cached != -1) return cached;
+#endif
+    Py_hash_t hash = PyUnicode_Type.tp_hash(str);
+    if (hash == -1) api_call_failed();
+    return hash;
 }
 
 // An owned copy of a str's UTF-8 text; the conversion TypeError for a non-str.

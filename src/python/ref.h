@@ -7,6 +7,9 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#if PY_VERSION_HEX < 0x030B0000
+#include <longintrepr.h>  // the digits of small ints are read in place
+#endif
 
 #include <utility>
 

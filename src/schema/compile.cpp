@@ -3,15 +3,18 @@
 #include <string_view>
 
 #include "python/access.h"
+#include "python/stack.h"
 
 namespace brindle {
 
 namespace {
 
-// Bounds the compiler's recursion by the interpreter's own limit: a validator that
-// is its own item validator, or a schema nested beyond the limit, raises
-// RecursionError instead of exhausting the native stack. The compiled tree is then
-// never deeper than the limit, which also bounds the walks and the tree's release.
+constexpr const char* kTooDeep = "maximum recursion depth exceeded while compiling a schema";
+
+// Bounds the compiler's recursion by the interpreter's own limit and by the native
+// stack: a validator that is its own item validator, or a schema nested beyond the
+// limit, raises RecursionError instead of exhausting the stack. The compiled tree
+// is then no deeper than this thread's stack allows, which bounds its release too.
 class RecursionGuard {
 public:
     RecursionGuard() noexcept : entered_(Py_EnterRecursiveCall(" while compiling a schema") == 0) {}
@@ -124,7 +127,8 @@ CompileOutcome compile_fields(PyObject* dict) {
         if (!key_text) return Unsupported{};
         CompileOutcome field = compile(value.get());
         if (!field.is_node()) return field;
-        entries.push_back(FieldEntry{std::move(key_text).value(), std::move(field).take_node()});
+        entries.push_back(FieldEntry{std::move(key_text).value(), std::move(field).take_node(),
+                                     str_hash(key.get())});
     }
     return ValidatorNode::fields(std::move(entries));
 }
@@ -151,6 +155,7 @@ Result<bool> uses_python_only_features(PyObject* validator) {
 CompileOutcome compile(PyObject* schema) {
     RecursionGuard recursion;
     if (!recursion) return Failure::fetch();
+    if (stack_exhausted(stack_floor())) return Failure::made(PyExc_RecursionError, kTooDeep);
 
     if (is_dict(schema)) return compile_fields(schema);
 

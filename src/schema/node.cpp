@@ -2,7 +2,43 @@
 
 namespace brindle {
 
-ValidatorNode::~ValidatorNode() = default;
+// Released without recursion: a tree may be as deep as the stack of the thread
+// that compiled it allowed, and its last reference may go on a thread with a much
+// smaller stack.
+ValidatorNode::~ValidatorNode() {
+    Branch* own_branch = branch();
+    FieldList* fields = std::get_if<12>(&payload_);
+    bool has_children = (own_branch != nullptr && own_branch->child) ||
+                        (fields != nullptr && !fields->entries.empty());
+    if (!has_children) return;
+    NativeVector<ValidatorNode> pending;
+    detach_children(pending);
+    while (!pending.empty()) {
+        ValidatorNode node = std::move(pending.back());
+        pending.pop_back();
+        node.detach_children(pending);
+    }
+}
+
+ValidatorNode::Branch* ValidatorNode::branch() noexcept {
+    switch (kind()) {
+        case NodeKind::List: return std::get_if<9>(&payload_);
+        case NodeKind::ListSized: return std::get_if<10>(&payload_);
+        case NodeKind::Dict: return std::get_if<11>(&payload_);
+        default: return nullptr;
+    }
+}
+
+void ValidatorNode::detach_children(NativeVector<ValidatorNode>& into) {
+    if (Branch* own_branch = branch(); own_branch != nullptr && own_branch->child) {
+        into.push_back(std::move(*own_branch->child));
+        own_branch->child.reset();
+    }
+    if (FieldList* fields = std::get_if<12>(&payload_)) {
+        for (FieldEntry& entry : fields->entries) into.push_back(std::move(entry.node));
+        fields->entries.clear();
+    }
+}
 
 ValidatorNode ValidatorNode::number(bool is_float, const Bounds& bounds) {
     bool has_bound = bounds.min.has_value() || bounds.max.has_value();
@@ -36,7 +72,31 @@ ValidatorNode ValidatorNode::dict(ValidatorNode value) {
 }
 
 ValidatorNode ValidatorNode::fields(NativeVector<FieldEntry> entries) {
-    return ValidatorNode(Payload(std::in_place_index<12>, FieldList{std::move(entries)}));
+    FieldIndex index = FieldIndex::build(entries);
+    return ValidatorNode(
+        Payload(std::in_place_index<12>, FieldList{std::move(entries), std::move(index)}));
+}
+
+FieldIndex FieldIndex::build(std::span<const FieldEntry> entries) {
+    FieldIndex index;
+    if (entries.empty()) return index;
+    std::size_t capacity = 8;
+    while (capacity < entries.size() * 2) capacity *= 2;  // at most half full
+    NativeVector<std::uint32_t> slots(capacity, 0);
+    std::size_t mask = capacity - 1;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FieldEntry& entry = entries[i];
+        std::size_t slot = static_cast<std::size_t>(entry.hash) & mask;
+        for (; slots[slot] != 0; slot = (slot + 1) & mask) {
+            const FieldEntry& other = entries[slots[slot] - 1];
+            // Keys from one dict can still share a text: str subclasses with an
+            // equality of their own. Lookups then scan, so the first one wins.
+            if (other.hash == entry.hash && other.key == entry.key) index.distinct_ = false;
+        }
+        slots[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+    if (index.distinct_ && entries.size() >= kMinIndexed) index.slots_ = std::move(slots);
+    return index;
 }
 
 }  // namespace brindle

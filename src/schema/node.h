@@ -35,6 +35,34 @@ enum class NodeKind : std::uint8_t {
 class ValidatorNode;
 struct FieldEntry;
 
+// Finds the entry of a Fields node by its key without a scan. Built only where the
+// key texts of the node are distinct, which makes any entry found by text the same
+// one that a scan in schema order would find first.
+class FieldIndex {
+public:
+    static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+    // Nodes with fewer entries scan; a scan that starts after the previous match is
+    // as fast for them.
+    static constexpr std::size_t kMinIndexed = 8;
+
+    // Whether the entries' key texts are all distinct; false makes lookups scan.
+    bool distinct() const noexcept { return distinct_; }
+    bool empty() const noexcept { return slots_.empty(); }
+
+    // The entry whose key hash is `hash` and whose key `same_key(entry)` accepts.
+    template <class SameKey>
+    std::size_t find(std::span<const FieldEntry> entries, std::int64_t hash,
+                     SameKey same_key) const noexcept;
+
+private:
+    friend class ValidatorNode;
+    static FieldIndex build(std::span<const FieldEntry> entries);
+
+    // Open addressing with linear probing; a slot holds an entry's index + 1, 0 is free.
+    NativeVector<std::uint32_t> slots_;
+    bool distinct_ = true;
+};
+
 // Bounds of a number. Neither order nor NaN is checked: a walk compares with
 // ordered double comparisons, so a NaN bound lets everything through.
 struct Bounds {
@@ -59,6 +87,7 @@ public:
     // List or ListSized, by the limits.
     static ValidatorNode list(ValidatorNode item, const Lengths& lengths);
     static ValidatorNode dict(ValidatorNode value);
+    // Fields; the entries carry the hashes of their keys (see FieldEntry).
     static ValidatorNode fields(NativeVector<FieldEntry> entries);
 
     ValidatorNode(ValidatorNode&&) noexcept = default;
@@ -72,6 +101,7 @@ public:
     const Lengths& lengths() const noexcept;      // Str, ListSized
     const ValidatorNode& child() const noexcept;  // List, ListSized (item), Dict (value)
     std::span<const FieldEntry> entries() const noexcept;  // Fields
+    const FieldIndex& field_index() const noexcept;        // Fields
 
 private:
     struct Empty {};
@@ -81,6 +111,7 @@ private:
     };
     struct FieldList {
         NativeVector<FieldEntry> entries;
+        FieldIndex index;
     };
     // Alternatives in NodeKind order: the variant's index is the kind.
     using Payload = std::variant<Empty, Empty, Empty, Bounds, Bounds, Empty, Bounds, Bounds,
@@ -88,13 +119,33 @@ private:
 
     explicit ValidatorNode(Payload payload) noexcept : payload_(std::move(payload)) {}
 
+    // The payload of List, ListSized and Dict; null for the other kinds.
+    Branch* branch() noexcept;
+    // Moves this node's children into `into`, leaving it without any.
+    void detach_children(NativeVector<ValidatorNode>& into);
+
     Payload payload_;
 };
 
 struct FieldEntry {
-    Text key;
+    Text key;  // the field name, a byte-exact copy of the schema key's UTF-8 text
     ValidatorNode node;
+    // The interpreter's str hash of the key, which any str with the same text shares
+    // within the process; only the field index uses it.
+    std::int64_t hash = 0;
 };
+
+template <class SameKey>
+std::size_t FieldIndex::find(std::span<const FieldEntry> entries, std::int64_t hash,
+                             SameKey same_key) const noexcept {
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = static_cast<std::size_t>(hash) & mask;; slot = (slot + 1) & mask) {
+        std::uint32_t held = slots_[slot];
+        if (held == 0) return kNotFound;
+        const FieldEntry& entry = entries[held - 1];
+        if (entry.hash == hash && same_key(entry)) return held - 1;
+    }
+}
 
 inline const Bounds& ValidatorNode::bounds() const noexcept {
     switch (kind()) {
@@ -116,6 +167,10 @@ inline const ValidatorNode& ValidatorNode::child() const noexcept {
         case NodeKind::ListSized: return *std::get_if<10>(&payload_)->child;
         default: return *std::get_if<11>(&payload_)->child;
     }
+}
+
+inline const FieldIndex& ValidatorNode::field_index() const noexcept {
+    return std::get_if<12>(&payload_)->index;
 }
 
 inline std::span<const FieldEntry> ValidatorNode::entries() const noexcept {

@@ -1,7 +1,6 @@
 #include "walk/check.h"
 
 #include "python/access.h"
-#include "python/text.h"
 #include "walk/common.h"
 
 namespace brindle {
@@ -12,67 +11,133 @@ namespace {
 // the first violation. Builds no text and allocates nothing: this is the fast path.
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
 
-WalkOutcome verdict(bool valid) noexcept {
+inline WalkOutcome verdict(bool valid) noexcept {
     return valid ? WalkOutcome::Valid : WalkOutcome::Invalid;
 }
 
-WalkOutcome check_int(const ValidatorNode& node, PyObject* object, WalkContext& context) {
-    std::int64_t value = 0;
-    switch (read_walk_i64(object, value, context)) {
-        case IntRead::Read: break;
-        case IntRead::NotInt: return WalkOutcome::Invalid;
-        case IntRead::Failed: return WalkOutcome::Failed;
-    }
-    if (node.kind() == NodeKind::Int) return WalkOutcome::Valid;
-    return verdict(check_bounds(node.bounds(), static_cast<double>(value)) ==
-                   BoundCheck::InBounds);
-}
-
-WalkOutcome check_float_range(const ValidatorNode& node, PyObject* object,
+// One check per kind, instantiated per kind so that the loops over list items and
+// dict values decide the item's kind once, not once per item.
+template <NodeKind Kind>
+inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
                               WalkContext& context) {
-    if (!is_float(object)) return WalkOutcome::Invalid;
-    auto value = read_f64(object);
-    if (!value) return context.fail(std::move(value).take_failure());
-    return verdict(check_bounds(node.bounds(), value.value()) == BoundCheck::InBounds);
+    if constexpr (Kind == NodeKind::Any) {
+        return WalkOutcome::Valid;
+    } else if constexpr (Kind == NodeKind::Bool) {
+        return verdict(is_bool(object));
+    } else if constexpr (Kind == NodeKind::Int || Kind == NodeKind::IntRange ||
+                         Kind == NodeKind::IntRangeExclusive) {
+        std::int64_t value = 0;
+        switch (read_walk_i64(object, value, context)) {
+            case IntRead::Read: break;
+            case IntRead::NotInt: return WalkOutcome::Invalid;
+            case IntRead::Failed: return WalkOutcome::Failed;
+        }
+        if constexpr (Kind == NodeKind::Int) {
+            return WalkOutcome::Valid;
+        } else {
+            return verdict(check_bounds(node.bounds(), static_cast<double>(value)) ==
+                           BoundCheck::InBounds);
+        }
+    } else if constexpr (Kind == NodeKind::Float) {
+        return verdict(is_float(object));
+    } else if constexpr (Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive) {
+        if (!is_float(object)) return WalkOutcome::Invalid;
+        auto value = read_f64(object);
+        if (!value) return context.fail(std::move(value).take_failure());
+        return verdict(check_bounds(node.bounds(), value.value()) == BoundCheck::InBounds);
+    } else if constexpr (Kind == NodeKind::Str) {
+        if (!is_str(object)) return WalkOutcome::Invalid;
+        auto length = str_code_points(object);
+        if (!length) return context.fail(std::move(length).take_failure());
+        return verdict(check_length(node.lengths(), length.value()) == LengthCheck::InBounds);
+    } else {
+        return check_value(node, object, context);
+    }
 }
 
-WalkOutcome check_str(const ValidatorNode& node, PyObject* object, WalkContext& context) {
-    if (!is_str(object)) return WalkOutcome::Invalid;
-    auto text = utf8_view(object);
-    if (!text) return context.fail(std::move(text).take_failure());
-    return verdict(check_length(node.lengths(), code_points(text.value())) ==
-                   LengthCheck::InBounds);
-}
-
-WalkOutcome check_items(const ValidatorNode& item, PyObject* list, WalkContext& context) {
+template <NodeKind Kind>
+WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContext& context) {
     ListCursor cursor(list);
     OwnedRef element;
     while (cursor.next(element)) {
-        WalkOutcome outcome = check_value(item, element.get(), context);
+        WalkOutcome outcome = check_kind<Kind>(item, element.get(), context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
     return WalkOutcome::Valid;
+}
+
+template <NodeKind Kind>
+WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
+                            WalkContext& context) {
+    DictCursor cursor(dict);
+    OwnedRef key;
+    OwnedRef value;
+    while (cursor.next(key, value)) {
+        // The key's text is never read here: only its type matters.
+        if (!is_str(key.get())) return WalkOutcome::Invalid;
+        WalkOutcome outcome = check_kind<Kind>(value_node, value.get(), context);
+        if (outcome != WalkOutcome::Valid) return outcome;
+    }
+    return WalkOutcome::Valid;
+}
+
+// Runs Loop<Kind> for the kind of `node`, decided once.
+template <template <NodeKind> class Loop>
+WalkOutcome by_item_kind(const ValidatorNode& node, PyObject* container, WalkContext& context) {
+    switch (node.kind()) {
+        case NodeKind::Any: return Loop<NodeKind::Any>::run(node, container, context);
+        case NodeKind::Bool: return Loop<NodeKind::Bool>::run(node, container, context);
+        case NodeKind::Int: return Loop<NodeKind::Int>::run(node, container, context);
+        case NodeKind::IntRange: return Loop<NodeKind::IntRange>::run(node, container, context);
+        case NodeKind::IntRangeExclusive:
+            return Loop<NodeKind::IntRangeExclusive>::run(node, container, context);
+        case NodeKind::Float: return Loop<NodeKind::Float>::run(node, container, context);
+        case NodeKind::FloatRange:
+            return Loop<NodeKind::FloatRange>::run(node, container, context);
+        case NodeKind::FloatRangeExclusive:
+            return Loop<NodeKind::FloatRangeExclusive>::run(node, container, context);
+        case NodeKind::Str: return Loop<NodeKind::Str>::run(node, container, context);
+        default: return Loop<NodeKind::Fields>::run(node, container, context);
+    }
+}
+
+template <NodeKind Kind>
+struct ItemsLoop {
+    static WalkOutcome run(const ValidatorNode& item, PyObject* list, WalkContext& context) {
+        return check_items_of<Kind>(item, list, context);
+    }
+};
+
+template <NodeKind Kind>
+struct ValuesLoop {
+    static WalkOutcome run(const ValidatorNode& value, PyObject* dict, WalkContext& context) {
+        return check_values_of<Kind>(value, dict, context);
+    }
+};
+
+WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context) {
+    if (!is_list(object)) return WalkOutcome::Invalid;
+    if (!context.enter()) return WalkOutcome::Failed;
+    if (node.kind() == NodeKind::ListSized &&
+        check_length(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object))) !=
+            LengthCheck::InBounds) {
+        return WalkOutcome::Invalid;
+    }
+    return by_item_kind<ItemsLoop>(node.child(), object, context);
 }
 
 WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    const ValidatorNode& value_node = node.child();
-    DictCursor cursor(object);
-    OwnedRef key;
-    OwnedRef value;
-    while (cursor.next(key, value)) {
-        if (!is_str(key.get())) return WalkOutcome::Invalid;
-        WalkOutcome outcome = check_value(value_node, value.get(), context);
-        if (outcome != WalkOutcome::Valid) return outcome;
-    }
-    return WalkOutcome::Valid;
+    if (!context.enter()) return WalkOutcome::Failed;
+    return by_item_kind<ValuesLoop>(node.child(), object, context);
 }
 
 WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    std::span<const FieldEntry> entries = node.entries();
+    if (!context.enter()) return WalkOutcome::Failed;
+    FieldFinder fields(node);
     // Equal sizes first: a missing field or an extra key fails before any value is read.
-    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != entries.size()) {
+    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != fields.entries().size()) {
         return WalkOutcome::Invalid;
     }
     bool str_subclass_key = false;
@@ -86,15 +151,15 @@ WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContex
         }
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
-        std::size_t field = find_field(entries, text.value());
+        std::size_t field = fields.find(key.get(), text.value());
         if (field == kNoField) return WalkOutcome::Invalid;
-        WalkOutcome outcome = check_value(entries[field].node, value.get(), context);
+        WalkOutcome outcome = check_value(fields.entries()[field].node, value.get(), context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
     if (str_subclass_key) {
         // Exact strs with distinct keys name distinct fields; a str subclass with its
         // own equality can share its text with another key and leave a field unnamed.
-        auto named = fields_named(entries, object);
+        auto named = fields_named(fields.entries(), object);
         if (!named) return context.fail(std::move(named).take_failure());
         for (std::uint8_t seen : named.value()) {
             if (!seen) return WalkOutcome::Invalid;
@@ -105,35 +170,21 @@ WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContex
 
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context) {
     switch (node.kind()) {
-        case NodeKind::Any:
-            return WalkOutcome::Valid;
-        case NodeKind::Bool:
-            return verdict(is_bool(object));
-        case NodeKind::Int:
-        case NodeKind::IntRange:
+        case NodeKind::Any: return check_kind<NodeKind::Any>(node, object, context);
+        case NodeKind::Bool: return check_kind<NodeKind::Bool>(node, object, context);
+        case NodeKind::Int: return check_kind<NodeKind::Int>(node, object, context);
+        case NodeKind::IntRange: return check_kind<NodeKind::IntRange>(node, object, context);
         case NodeKind::IntRangeExclusive:
-            return check_int(node, object, context);
-        case NodeKind::Float:
-            return verdict(is_float(object));
-        case NodeKind::FloatRange:
+            return check_kind<NodeKind::IntRangeExclusive>(node, object, context);
+        case NodeKind::Float: return check_kind<NodeKind::Float>(node, object, context);
+        case NodeKind::FloatRange: return check_kind<NodeKind::FloatRange>(node, object, context);
         case NodeKind::FloatRangeExclusive:
-            return check_float_range(node, object, context);
-        case NodeKind::Str:
-            return check_str(node, object, context);
+            return check_kind<NodeKind::FloatRangeExclusive>(node, object, context);
+        case NodeKind::Str: return check_kind<NodeKind::Str>(node, object, context);
         case NodeKind::List:
-            if (!is_list(object)) return WalkOutcome::Invalid;
-            return check_items(node.child(), object, context);
-        case NodeKind::ListSized:
-            if (!is_list(object)) return WalkOutcome::Invalid;
-            if (check_length(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object))) !=
-                LengthCheck::InBounds) {
-                return WalkOutcome::Invalid;
-            }
-            return check_items(node.child(), object, context);
-        case NodeKind::Dict:
-            return check_dict(node, object, context);
-        case NodeKind::Fields:
-            return check_fields(node, object, context);
+        case NodeKind::ListSized: return check_list(node, object, context);
+        case NodeKind::Dict: return check_dict(node, object, context);
+        case NodeKind::Fields: return check_fields(node, object, context);
     }
     return WalkOutcome::Invalid;
 }

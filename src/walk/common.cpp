@@ -2,6 +2,20 @@
 
 namespace brindle {
 
+IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& context) {
+    auto read = read_i64(object);
+    if (read) {
+        value = read.value();
+        return IntRead::Read;
+    }
+    Failure failure = std::move(read).take_failure();
+    if (PyErr_GivenExceptionMatches(failure.exception_type(), PyExc_Exception)) {
+        return IntRead::NotInt;  // dropped: an unreadable integer is a violation
+    }
+    context.failure.emplace(std::move(failure));
+    return IntRead::Failed;
+}
+
 Result<NativeVector<std::uint8_t>> fields_named(std::span<const FieldEntry> entries,
                                                 PyObject* dict) {
     NativeVector<std::uint8_t> named(entries.size(), 0);

@@ -9,6 +9,7 @@
 
 #include "python/access.h"
 #include "python/result.h"
+#include "python/stack.h"
 #include "schema/node.h"
 
 namespace brindle {
@@ -19,31 +20,35 @@ enum class WalkOutcome : std::uint8_t { Valid, Invalid, Unsupported, Failed };
 
 struct WalkContext {
     std::optional<Failure> failure;
+    // Compiled trees are as deep as the stack of the thread that compiled them
+    // allowed; this thread's stack may be smaller.
+    std::uintptr_t stack_floor = brindle::stack_floor();
 
     WalkOutcome fail(Failure error) {
         failure.emplace(std::move(error));
         return WalkOutcome::Failed;
     }
+
+    // Checked once per container level: false (and a RecursionError) when one more
+    // level would come too close to the end of the stack.
+    [[gnu::always_inline]] bool enter() {
+        if (!stack_exhausted(stack_floor)) [[likely]] return true;
+        fail(Failure::made(PyExc_RecursionError, "maximum recursion depth exceeded while validating"));
+        return false;
+    }
 };
 
 enum class IntRead : std::uint8_t { Read, NotInt, Failed };
+
+IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& context);
 
 // An integer read by a walk: a value that cannot be read is a violation and its
 // exception is dropped. Only ordinary exceptions are dropped, though: a
 // KeyboardInterrupt or SystemExit raised by an __index__ ends the walk, so that a
 // user's interrupt is never lost.
 inline IntRead read_walk_i64(PyObject* object, std::int64_t& value, WalkContext& context) {
-    auto read = read_i64(object);
-    if (read) {
-        value = read.value();
-        return IntRead::Read;
-    }
-    Failure failure = std::move(read).take_failure();
-    if (PyErr_GivenExceptionMatches(failure.exception_type(), PyExc_Exception)) {
-        return IntRead::NotInt;  // dropped: an unreadable integer is a violation
-    }
-    context.failure.emplace(std::move(failure));
-    return IntRead::Failed;
+    if (is_int(object) && read_small_int(object, value)) return IntRead::Read;
+    return read_walk_i64_slow(object, value, context);
 }
 
 enum class BoundCheck : std::uint8_t { InBounds, BelowMin, NotAboveMin, AboveMax, NotBelowMax };
@@ -76,19 +81,51 @@ inline LengthCheck check_length(const Lengths& lengths, std::uint64_t length) no
     return LengthCheck::InBounds;
 }
 
-inline constexpr std::size_t kNoField = static_cast<std::size_t>(-1);
+inline constexpr std::size_t kNoField = FieldIndex::kNotFound;
+
+inline bool same_text(const Text& key, std::string_view text) noexcept {
+    return key.size() == text.size() &&
+           std::char_traits<char>::compare(key.data(), text.data(), text.size()) == 0;
+}
 
 // The first entry whose key has exactly these bytes, in schema order.
 inline std::size_t find_field(std::span<const FieldEntry> entries, std::string_view key) noexcept {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Text& candidate = entries[i].key;
-        if (candidate.size() == key.size() &&
-            std::char_traits<char>::compare(candidate.data(), key.data(), key.size()) == 0) {
-            return i;
-        }
+        if (same_text(entries[i].key, key)) return i;
     }
     return kNoField;
 }
+
+// Looks up the keys of one dict among the fields of a node. The result is always
+// the first entry in schema order with the key's text: where the node's key texts
+// are distinct, any entry found by text is that one, so the lookup first tries the
+// entry after the previous match (one comparison per key for data in schema order)
+// and then the node's hash index; otherwise it scans from the first entry.
+class FieldFinder {
+public:
+    explicit FieldFinder(const ValidatorNode& node) noexcept
+        : entries_(node.entries()), index_(node.field_index()) {}
+
+    std::span<const FieldEntry> entries() const noexcept { return entries_; }
+
+    // `key` is the str whose UTF-8 text is `text`.
+    std::size_t find(PyObject* key, std::string_view text) {
+        if (!index_.distinct()) return find_field(entries_, text);
+        if (next_ < entries_.size() && same_text(entries_[next_].key, text)) return next_++;
+        std::size_t found =
+            index_.empty() ? find_field(entries_, text)
+                           : index_.find(entries_, str_hash(key), [text](const FieldEntry& entry) {
+                                 return same_text(entry.key, text);
+                             });
+        if (found != kNoField) next_ = found + 1;
+        return found;
+    }
+
+private:
+    std::span<const FieldEntry> entries_;
+    const FieldIndex& index_;
+    std::size_t next_ = 0;
+};
 
 // Which fields the dict's keys name, read afresh from the dict. Needed only when a
 // key is a str subclass: two distinct keys can then share one text, and matching
