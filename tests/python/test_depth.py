@@ -1,0 +1,54 @@
+"""Trees as deep as the compiling thread's stack allows stay harmless on threads
+with far smaller stacks: the walks raise RecursionError, and the release of the
+tree does not recurse at all."""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+CHILD = r"""
+import sys, threading
+from validators import ListValidator, NumberValidator
+from brindle_core import compile_schema
+
+sys.setrecursionlimit(1_000_000)
+depth = {depth}
+schema, data = NumberValidator(int), 1
+for _ in range(depth):
+    schema, data = ListValidator(schema), [data]
+validator = compile_schema(schema)
+results = []
+
+def walk():
+    for method in (validator.validate, validator.collect):
+        try:
+            results.append(method(data) is not None)
+        except RecursionError as error:
+            results.append(str(error))
+
+def release():
+    global validator
+    validator = None
+    results.append("released")
+
+threading.stack_size(256 * 1024)
+for target in (walk, release):
+    thread = threading.Thread(target=target)
+    thread.start()
+    thread.join()
+print(results)
+"""
+
+
+@pytest.mark.parametrize(("depth", "expected"), [
+    pytest.param(50, [True, True, "released"], id="shallow"),
+    pytest.param(6000, ["maximum recursion depth exceeded while validating"] * 2 + ["released"],
+                 id="deeper-than-the-thread-allows"),
+])
+def test_deep_tree_on_a_small_stack(depth, expected):
+    child = subprocess.run([sys.executable, "-c", CHILD.format(depth=depth)],
+                           cwd=Path(__file__).parent, capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.strip() == repr(expected)
