@@ -52,7 +52,9 @@ EXITS = [
 
 def counts(*objects):
     # Computed outside assert statements: pytest's assertion rewriting keeps
-    # references to the subexpressions of an assert.
+    # references to the subexpressions of an assert. Garbage left by earlier tests
+    # is collected first, so that it can't be collected between two counts.
+    gc.collect()
     return [sys.getrefcount(o) for o in objects]
 
 
@@ -158,6 +160,8 @@ def test_validate_on_valid_data_allocates_nothing():
         after = tracemalloc.get_traced_memory()[0]
         return after - before, sys.getallocatedblocks() - blocks
 
+    gc.collect()
+    gc.disable()  # a collection in between would free unrelated garbage
     tracemalloc.start()
     try:
         repeat(10)
@@ -165,4 +169,5 @@ def test_validate_on_valid_data_allocates_nothing():
         loaded = growth(20000)
     finally:
         tracemalloc.stop()
+        gc.enable()
     assert loaded == probe
