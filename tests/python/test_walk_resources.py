@@ -170,4 +170,8 @@ def test_validate_on_valid_data_allocates_nothing():
     finally:
         tracemalloc.stop()
         gc.enable()
-    assert loaded == probe
+    # Bytes exactly; blocks up to one either way: the interpreter's free lists can
+    # shift one block between two probes, where an allocation per call would show
+    # as thousands.
+    assert loaded[0] == probe[0]
+    assert abs(loaded[1] - probe[1]) <= 1
