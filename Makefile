@@ -1,5 +1,5 @@
 # brindle_core: make demo, make test (see README.md).
-.PHONY: all demo test test-python test-cpp clean
+.PHONY: all demo test test-python test-cpp clean bench
 
 all: test
 
@@ -11,6 +11,9 @@ test:
 
 test-cpp:
 	tools/run_cpp_tests.sh
+
+bench:
+	bench/run.sh
 
 clean:
 	rm -rf build .venv dist
