@@ -161,7 +161,18 @@ public:
           countdown_(start_size_) {}
 
     // Sets the next key and value (new references); false at the end.
-    bool next(OwnedRef& key, OwnedRef& value);
+    bool next(OwnedRef& key, OwnedRef& value) {
+        PyObject* borrowed_key = nullptr;
+        PyObject* borrowed_value = nullptr;
+        if (!next_borrowed(borrowed_key, borrowed_value)) return false;
+        key = OwnedRef::borrow(borrowed_key);
+        value = OwnedRef::borrow(borrowed_value);
+        return true;
+    }
+
+    // As next(), with the key and value lent by the dict: only for a caller that
+    // runs no Python code while it uses them.
+    bool next_borrowed(PyObject*& key, PyObject*& value);
 
 private:
     OwnedRef dict_;
@@ -179,15 +190,23 @@ public:
 
     // Sets the next item (a new reference); false at the end.
     bool next(OwnedRef& item) {
+        PyObject* borrowed = next_borrowed();
+        if (borrowed == nullptr) return false;
+        item = OwnedRef::borrow(borrowed);
+        return true;
+    }
+
+    // The next item, lent by the list, or null at the end. Only for a caller that
+    // runs no Python code while it uses the item: nothing else keeps it alive.
+    PyObject* next_borrowed() {
         PyObject* list = list_.get();
         Py_ssize_t limit = PyList_GET_SIZE(list);
         if (start_size_ < limit) limit = start_size_;
-        if (index_ >= limit) return false;
-        PyObject* borrowed = PyList_GET_ITEM(list, index_);
-        if (borrowed == nullptr) api_call_failed();
-        item = OwnedRef::borrow(borrowed);
+        if (index_ >= limit) return nullptr;
+        PyObject* item = PyList_GET_ITEM(list, index_);
+        if (item == nullptr) api_call_failed();
         ++index_;
-        return true;
+        return item;
     }
 
     // The index of the item that next() returned last.
@@ -199,18 +218,14 @@ private:
     Py_ssize_t index_ = 0;
 };
 
-inline bool DictCursor::next(OwnedRef& key, OwnedRef& value) {
+inline bool DictCursor::next_borrowed(PyObject*& key, PyObject*& value) {
     PyObject* dict = dict_.get();
-    if (PyDict_GET_SIZE(dict) != start_size_) {
+    if (PyDict_GET_SIZE(dict) != start_size_) [[unlikely]] {
         raise_fault("dictionary changed size during iteration");
     }
-    if (countdown_ == -1) raise_fault("dictionary keys changed during iteration");
-    PyObject* borrowed_key = nullptr;
-    PyObject* borrowed_value = nullptr;
-    if (!PyDict_Next(dict, &pos_, &borrowed_key, &borrowed_value)) return false;
+    if (countdown_ == -1) [[unlikely]] raise_fault("dictionary keys changed during iteration");
+    if (!PyDict_Next(dict, &pos_, &key, &value)) return false;
     --countdown_;
-    key = OwnedRef::borrow(borrowed_key);
-    value = OwnedRef::borrow(borrowed_value);
     return true;
 }
 

@@ -40,7 +40,10 @@ void ValidatorNode::detach_children(NativeVector<ValidatorNode>& into) {
     }
 }
 
-ValidatorNode ValidatorNode::number(bool is_float, const Bounds& bounds) {
+ValidatorNode ValidatorNode::number(bool is_float, const Bounds& given) {
+    Bounds bounds = given;
+    bounds.low = bounds.min.value_or(std::numeric_limits<double>::quiet_NaN());
+    bounds.high = bounds.max.value_or(std::numeric_limits<double>::quiet_NaN());
     bool has_bound = bounds.min.has_value() || bounds.max.has_value();
     if (bounds.exclusive_min || bounds.exclusive_max) {
         return ValidatorNode(is_float ? Payload(std::in_place_index<7>, bounds)
@@ -54,12 +57,22 @@ ValidatorNode ValidatorNode::number(bool is_float, const Bounds& bounds) {
                                   : Payload(std::in_place_index<2>));
 }
 
-ValidatorNode ValidatorNode::str(const Lengths& lengths) {
-    return ValidatorNode(Payload(std::in_place_index<8>, lengths));
+namespace {
+
+Lengths with_limits(Lengths lengths) {
+    lengths.shortest = lengths.min_len.value_or(0);
+    lengths.longest = lengths.max_len.value_or(std::numeric_limits<std::uint64_t>::max());
+    return lengths;
 }
 
-ValidatorNode ValidatorNode::list(ValidatorNode item, const Lengths& lengths) {
-    Branch branch{make_box<ValidatorNode>(std::move(item)), lengths};
+}  // namespace
+
+ValidatorNode ValidatorNode::str(Lengths lengths) {
+    return ValidatorNode(Payload(std::in_place_index<8>, with_limits(lengths)));
+}
+
+ValidatorNode ValidatorNode::list(ValidatorNode item, Lengths lengths) {
+    Branch branch{make_box<ValidatorNode>(std::move(item)), with_limits(lengths)};
     if (lengths.min_len.has_value() || lengths.max_len.has_value()) {
         return ValidatorNode(Payload(std::in_place_index<10>, std::move(branch)));
     }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -70,11 +71,18 @@ struct Bounds {
     std::optional<double> max;
     bool exclusive_min = false;
     bool exclusive_max = false;
+    // min and max as the walks compare with them, an absent bound as NaN: no
+    // ordered comparison with NaN fails, so the tests need no presence branch.
+    double low = std::numeric_limits<double>::quiet_NaN();
+    double high = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct Lengths {
     std::optional<std::uint64_t> min_len;
     std::optional<std::uint64_t> max_len;
+    // The limits as the walks compare with them: an absent one as the widest.
+    std::uint64_t shortest = 0;
+    std::uint64_t longest = std::numeric_limits<std::uint64_t>::max();
 };
 
 class ValidatorNode {
@@ -83,9 +91,9 @@ public:
     static ValidatorNode boolean() { return ValidatorNode(Payload(std::in_place_index<1>)); }
     // Int, IntRange or IntRangeExclusive (Float, ... with `is_float`), by the settings.
     static ValidatorNode number(bool is_float, const Bounds& bounds);
-    static ValidatorNode str(const Lengths& lengths);
+    static ValidatorNode str(Lengths lengths);
     // List or ListSized, by the limits.
-    static ValidatorNode list(ValidatorNode item, const Lengths& lengths);
+    static ValidatorNode list(ValidatorNode item, Lengths lengths);
     static ValidatorNode dict(ValidatorNode value);
     // Fields; the entries carry the hashes of their keys (see FieldEntry).
     static ValidatorNode fields(NativeVector<FieldEntry> entries);

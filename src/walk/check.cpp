@@ -9,6 +9,11 @@ namespace {
 
 // Answers Valid, Invalid or Failed (the failure parked in `context`), stopping at
 // the first violation. Builds no text and allocates nothing: this is the fast path.
+//
+// Items, keys and values are used as their containers lend them. Python code runs
+// only in an __index__ of an integer read, which holds its own reference for the
+// call; every use of a lent object comes before any Python code it could be
+// exposed to, and each container being stepped through is held by its cursor.
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
 
 inline WalkOutcome verdict(bool valid) noexcept {
@@ -35,21 +40,27 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
         if constexpr (Kind == NodeKind::Int) {
             return WalkOutcome::Valid;
         } else {
-            return verdict(check_bounds(node.bounds(), static_cast<double>(value)) ==
-                           BoundCheck::InBounds);
+            return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
+                node.bounds(), static_cast<double>(value)));
         }
     } else if constexpr (Kind == NodeKind::Float) {
         return verdict(is_float(object));
     } else if constexpr (Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive) {
-        if (!is_float(object)) return WalkOutcome::Invalid;
-        auto value = read_f64(object);
-        if (!value) return context.fail(std::move(value).take_failure());
-        return verdict(check_bounds(node.bounds(), value.value()) == BoundCheck::InBounds);
+        double value;
+        if (PyFloat_CheckExact(object)) {
+            value = PyFloat_AS_DOUBLE(object);
+        } else {
+            if (!is_float(object)) return WalkOutcome::Invalid;
+            auto read = read_f64(object);
+            if (!read) return context.fail(std::move(read).take_failure());
+            value = read.value();
+        }
+        return verdict(in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.bounds(), value));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return WalkOutcome::Invalid;
         auto length = str_code_points(object);
         if (!length) return context.fail(std::move(length).take_failure());
-        return verdict(check_length(node.lengths(), length.value()) == LengthCheck::InBounds);
+        return verdict(length_within(node.lengths(), length.value()));
     } else {
         return check_value(node, object, context);
     }
@@ -58,9 +69,8 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
 template <NodeKind Kind>
 WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContext& context) {
     ListCursor cursor(list);
-    OwnedRef element;
-    while (cursor.next(element)) {
-        WalkOutcome outcome = check_kind<Kind>(item, element.get(), context);
+    while (PyObject* element = cursor.next_borrowed()) {
+        WalkOutcome outcome = check_kind<Kind>(item, element, context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
     return WalkOutcome::Valid;
@@ -70,12 +80,12 @@ template <NodeKind Kind>
 WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
                             WalkContext& context) {
     DictCursor cursor(dict);
-    OwnedRef key;
-    OwnedRef value;
-    while (cursor.next(key, value)) {
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (cursor.next_borrowed(key, value)) {
         // The key's text is never read here: only its type matters.
-        if (!is_str(key.get())) return WalkOutcome::Invalid;
-        WalkOutcome outcome = check_kind<Kind>(value_node, value.get(), context);
+        if (!is_str(key)) return WalkOutcome::Invalid;
+        WalkOutcome outcome = check_kind<Kind>(value_node, value, context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
     return WalkOutcome::Valid;
@@ -115,60 +125,14 @@ struct ValuesLoop {
     }
 };
 
-WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context) {
-    if (!is_list(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
-    if (node.kind() == NodeKind::ListSized &&
-        check_length(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object))) !=
-            LengthCheck::InBounds) {
-        return WalkOutcome::Invalid;
-    }
-    return by_item_kind<ItemsLoop>(node.child(), object, context);
-}
+WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
+WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
+WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context);
 
-WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context) {
-    if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
-    return by_item_kind<ValuesLoop>(node.child(), object, context);
-}
-
-WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context) {
-    if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
-    FieldFinder fields(node);
-    // Equal sizes first: a missing field or an extra key fails before any value is read.
-    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != fields.entries().size()) {
-        return WalkOutcome::Invalid;
-    }
-    bool str_subclass_key = false;
-    DictCursor cursor(object);
-    OwnedRef key;
-    OwnedRef value;
-    while (cursor.next(key, value)) {
-        if (!PyUnicode_CheckExact(key.get())) {
-            if (!is_str(key.get())) return WalkOutcome::Invalid;
-            str_subclass_key = true;
-        }
-        auto text = utf8_view(key.get());
-        if (!text) return context.fail(std::move(text).take_failure());
-        std::size_t field = fields.find(key.get(), text.value());
-        if (field == kNoField) return WalkOutcome::Invalid;
-        WalkOutcome outcome = check_value(fields.entries()[field].node, value.get(), context);
-        if (outcome != WalkOutcome::Valid) return outcome;
-    }
-    if (str_subclass_key) {
-        // Exact strs with distinct keys name distinct fields; a str subclass with its
-        // own equality can share its text with another key and leave a field unnamed.
-        auto named = fields_named(fields.entries(), object);
-        if (!named) return context.fail(std::move(named).take_failure());
-        for (std::uint8_t seen : named.value()) {
-            if (!seen) return WalkOutcome::Invalid;
-        }
-    }
-    return WalkOutcome::Valid;
-}
-
-WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context) {
+// The kind switch with every leaf inline; containers are calls. Inlined into the
+// loop over a record's fields, whose values differ in kind from field to field.
+[[gnu::always_inline]] inline WalkOutcome dispatch(const ValidatorNode& node, PyObject* object,
+                                                   WalkContext& context) {
     switch (node.kind()) {
         case NodeKind::Any: return check_kind<NodeKind::Any>(node, object, context);
         case NodeKind::Bool: return check_kind<NodeKind::Bool>(node, object, context);
@@ -187,6 +151,71 @@ WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext
         case NodeKind::Fields: return check_fields(node, object, context);
     }
     return WalkOutcome::Invalid;
+}
+
+// The containers stay out of check_value, which is then small enough for leaves.
+[[gnu::noinline]] WalkOutcome check_list(const ValidatorNode& node, PyObject* object,
+                                         WalkContext& context) {
+    if (!is_list(object)) return WalkOutcome::Invalid;
+    if (!context.enter()) return WalkOutcome::Failed;
+    if (node.kind() == NodeKind::ListSized &&
+        !length_within(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object)))) {
+        return WalkOutcome::Invalid;
+    }
+    return by_item_kind<ItemsLoop>(node.child(), object, context);
+}
+
+[[gnu::noinline]] WalkOutcome check_dict(const ValidatorNode& node, PyObject* object,
+                                         WalkContext& context) {
+    if (!is_dict(object)) return WalkOutcome::Invalid;
+    if (!context.enter()) return WalkOutcome::Failed;
+    return by_item_kind<ValuesLoop>(node.child(), object, context);
+}
+
+[[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
+                                           WalkContext& context) {
+    if (!is_dict(object)) return WalkOutcome::Invalid;
+    if (!context.enter()) return WalkOutcome::Failed;
+    FieldFinder fields(node);
+    // Equal sizes first: a missing field or an extra key fails before any value is read.
+    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != fields.entries().size()) {
+        return WalkOutcome::Invalid;
+    }
+    bool str_subclass_key = false;
+    DictCursor cursor(object);
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (cursor.next_borrowed(key, value)) {
+        std::string_view text;
+        if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
+            text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+        } else {
+            if (!is_str(key)) return WalkOutcome::Invalid;
+            str_subclass_key |= !PyUnicode_CheckExact(key);
+            auto view = utf8_view(key);
+            if (!view) return context.fail(std::move(view).take_failure());
+            text = view.value();
+        }
+        std::size_t field = fields.find(key, text);
+        if (field == kNoField) return WalkOutcome::Invalid;
+        WalkOutcome outcome = dispatch(fields.entries()[field].node, value, context);
+        if (outcome != WalkOutcome::Valid) return outcome;
+    }
+    if (str_subclass_key) {
+        // Exact strs with distinct keys name distinct fields; a str subclass with its
+        // own equality can share its text with another key and leave a field unnamed.
+        auto named = fields_named(fields.entries(), object);
+        if (!named) return context.fail(std::move(named).take_failure());
+        for (std::uint8_t seen : named.value()) {
+            if (!seen) return WalkOutcome::Invalid;
+        }
+    }
+    return WalkOutcome::Valid;
+}
+
+WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context) {
+    return dispatch(node, object, context);
 }
 
 }  // namespace

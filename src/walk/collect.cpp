@@ -9,52 +9,98 @@ namespace brindle {
 
 namespace {
 
-// One collect call: the list that receives the entries, the path of the value
-// being walked, and the parked failure.
+// The seven messages without a number, made once and shared by every entry.
+enum class Fixed : std::uint8_t { Bool, Int, Float, Str, List, Dict, Missing, Count };
+
+PyObject* fixed_message(Fixed which) {
+    static constexpr std::string_view texts[] = {
+        "Expected bool", "Expected int",  "Expected float",         "Expected str",
+        "Expected list", "Expected dict", "Missing required field",
+    };
+    // Written once under the interpreter lock and kept for the process.
+    static PyObject* made[static_cast<std::size_t>(Fixed::Count)] = {};
+    PyObject*& slot = made[static_cast<std::size_t>(which)];
+    if (slot == nullptr) {
+        std::string_view text = texts[static_cast<std::size_t>(which)];
+        PyObject* str = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
+        if (str == nullptr) api_call_failed();
+        PyUnicode_InternInPlace(&str);
+        slot = str;
+    }
+    return slot;
+}
+
+// One collect call: the list that receives the entries, where the walk is, and the
+// parked failure.
 struct Collector {
     PyObject* errors;  // borrowed from run_collect, which owns it
     WalkContext context;
-    // The path of the current value. A child's path is appended before its walk and
-    // cut off after it, so that paths cost no allocation once the buffer has grown.
-    Text path;
 
-    // Extends the path by a dict key or list index for one child's walk.
+    // The way from the root to the current value: a dict key (its UTF-8 text, lent
+    // by a key the walk holds or by the tree) or a list index per level. The path
+    // text is only made when an entry needs it, so valid values cost no text.
+    struct Segment {
+        const char* key;  // null for a list index
+        std::size_t size_or_index;
+    };
+    NativeVector<Segment> segments;
+    Text path;  // reused for each entry's path
+
     class Step {
     public:
-        Step(Text& buffer, std::string_view key) : path_(buffer), mark_(buffer.size()) {
-            // The bare key at the root, "{parent}.{key}" below it.
-            if (mark_ != 0) path_.push_back('.');
-            path_.append(key);
+        Step(Collector& collector, std::string_view key) : segments_(collector.segments) {
+            segments_.push_back({key.data(), key.size()});
         }
-        Step(Text& buffer, Py_ssize_t index) : path_(buffer), mark_(buffer.size()) {
-            path_.push_back('[');
-            path_.append(render_count(static_cast<std::uint64_t>(index)));
-            path_.push_back(']');
+        Step(Collector& collector, Py_ssize_t index) : segments_(collector.segments) {
+            segments_.push_back({nullptr, static_cast<std::size_t>(index)});
         }
-        ~Step() { path_.resize(mark_); }
+        ~Step() { segments_.pop_back(); }
         Step(const Step&) = delete;
         Step& operator=(const Step&) = delete;
 
     private:
-        Text& path_;
-        std::size_t mark_;
+        NativeVector<Segment>& segments_;
     };
+
+    // "{parent}.{key}" below a non-empty path and the bare key otherwise (so the
+    // children of a root key "" get bare keys too); "{parent}[{index}]" for items.
+    void make_path() {
+        path.clear();
+        for (const Segment& segment : segments) {
+            if (segment.key != nullptr) {
+                if (!path.empty()) path.push_back('.');
+                path.append(segment.key, segment.size_or_index);
+            } else {
+                path.push_back('[');
+                path.append(render_count(segment.size_or_index));
+                path.push_back(']');
+            }
+        }
+    }
 
     // Appends (path, message, value) as a new tuple. Only the append can fail as a
     // Python error; failing to make a str or tuple is a fault.
-    [[gnu::noinline]] WalkOutcome record(std::string_view message, PyObject* value) {
+    [[gnu::noinline]] WalkOutcome record(OwnedRef message, PyObject* value) {
+        make_path();
         auto path_str = OwnedRef::steal(PyUnicode_FromStringAndSize(path.data(), std::ssize(path)));
         if (!path_str) api_call_failed();
-        auto message_str =
-            OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(), std::ssize(message)));
-        if (!message_str) api_call_failed();
         auto entry = OwnedRef::steal(PyTuple_New(3));
         if (!entry) api_call_failed();
         PyTuple_SET_ITEM(entry.get(), 0, path_str.release());
-        PyTuple_SET_ITEM(entry.get(), 1, message_str.release());
+        PyTuple_SET_ITEM(entry.get(), 1, message.release());
         PyTuple_SET_ITEM(entry.get(), 2, OwnedRef::borrow(value).release());
         if (PyList_Append(errors, entry.get()) != 0) return context.fail(Failure::fetch());
         return WalkOutcome::Invalid;
+    }
+
+    WalkOutcome record(Fixed message, PyObject* value) {
+        return record(OwnedRef::borrow(fixed_message(message)), value);
+    }
+
+    WalkOutcome record(std::string_view message, PyObject* value) {
+        auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(), std::ssize(message)));
+        if (!text) api_call_failed();
+        return record(std::move(text), value);
     }
 
     [[gnu::cold, gnu::noinline]] WalkOutcome record_bound(BoundCheck check,
@@ -122,7 +168,7 @@ WalkOutcome Collector::walk_int(const ValidatorNode& node, PyObject* object) {
     std::int64_t value = 0;
     switch (read_walk_i64(object, value, context)) {
         case IntRead::Read: break;
-        case IntRead::NotInt: return record("Expected int", object);
+        case IntRead::NotInt: return record(Fixed::Int, object);
         case IntRead::Failed: return WalkOutcome::Failed;
     }
     if (node.kind() == NodeKind::Int) return WalkOutcome::Valid;
@@ -132,7 +178,7 @@ WalkOutcome Collector::walk_int(const ValidatorNode& node, PyObject* object) {
 }
 
 WalkOutcome Collector::walk_float(const ValidatorNode& node, PyObject* object) {
-    if (!is_float(object)) return record("Expected float", object);
+    if (!is_float(object)) return record(Fixed::Float, object);
     if (node.kind() == NodeKind::Float) return WalkOutcome::Valid;
     auto value = read_f64(object);
     if (!value) return context.fail(std::move(value).take_failure());
@@ -142,7 +188,7 @@ WalkOutcome Collector::walk_float(const ValidatorNode& node, PyObject* object) {
 }
 
 WalkOutcome Collector::walk_str(const ValidatorNode& node, PyObject* object) {
-    if (!is_str(object)) return record("Expected str", object);
+    if (!is_str(object)) return record(Fixed::Str, object);
     auto counted = str_code_points(object);
     if (!counted) return context.fail(std::move(counted).take_failure());
     std::uint64_t length = counted.value();
@@ -154,7 +200,7 @@ WalkOutcome Collector::walk_str(const ValidatorNode& node, PyObject* object) {
 WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
     if (!is_list(object)) {
         if (is_tuple(object)) return WalkOutcome::Unsupported;
-        return record("Expected list", object);
+        return record(Fixed::List, object);
     }
     if (!context.enter()) return WalkOutcome::Failed;
     if (node.kind() == NodeKind::ListSized) {
@@ -169,14 +215,14 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
     ListCursor cursor(object);
     OwnedRef element;
     while (cursor.next(element)) {
-        Step step(path, cursor.index());
+        Step step(*this, cursor.index());
         if (!absorb(walk(item, element.get()), outcome)) break;
     }
     return outcome;
 }
 
 WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
-    if (!is_dict(object)) return record("Expected dict", object);
+    if (!is_dict(object)) return record(Fixed::Dict, object);
     if (!context.enter()) return WalkOutcome::Failed;
     const ValidatorNode& value_node = node.child();
     WalkOutcome outcome = WalkOutcome::Valid;
@@ -187,14 +233,14 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
         if (!is_str(key.get())) return WalkOutcome::Unsupported;
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
-        Step step(path, text.value());
+        Step step(*this, text.value());
         if (!absorb(walk(value_node, value.get()), outcome)) break;
     }
     return outcome;
 }
 
 WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) {
-    if (!is_dict(object)) return record("Expected dict", object);
+    if (!is_dict(object)) return record(Fixed::Dict, object);
     if (!context.enter()) return WalkOutcome::Failed;
     FieldFinder fields(node);
     std::span<const FieldEntry> entries = fields.entries();
@@ -219,7 +265,7 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
         std::size_t field = fields.find(key.get(), text.value());
         if (field == kNoField) return WalkOutcome::Unsupported;
         if (!seen.empty()) seen[field] = 1;
-        Step step(path, text.value());
+        Step step(*this, text.value());
         if (!absorb(walk(entries[field].node, value.get()), outcome)) return outcome;
     }
     if (seen.empty()) {
@@ -232,8 +278,8 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (seen[i]) continue;
-        Step step(path, view_of(entries[i].key));
-        if (!absorb(record("Missing required field", Py_None), outcome)) return outcome;
+        Step step(*this, view_of(entries[i].key));
+        if (!absorb(record(Fixed::Missing, Py_None), outcome)) return outcome;
     }
     return outcome;
 }
@@ -244,7 +290,7 @@ WalkOutcome Collector::walk(const ValidatorNode& node, PyObject* object) {
             return WalkOutcome::Valid;
         case NodeKind::Bool:
             if (is_bool(object)) return WalkOutcome::Valid;
-            return record("Expected bool", object);
+            return record(Fixed::Bool, object);
         case NodeKind::Int:
         case NodeKind::IntRange:
         case NodeKind::IntRangeExclusive:
@@ -271,7 +317,8 @@ WalkOutcome Collector::walk(const ValidatorNode& node, PyObject* object) {
 Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     auto errors = OwnedRef::steal(PyList_New(0));
     if (!errors) api_call_failed();
-    Collector collector{errors.get(), {}, {}};
+    Collector collector{errors.get(), {}, {}, {}};
+    collector.segments.reserve(16);
     switch (collector.walk(root, data)) {
         case WalkOutcome::Failed:
             return std::move(*collector.context.failure);

@@ -3,6 +3,8 @@
 namespace brindle {
 
 IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& context) {
+    // The object may be lent by its container, and __index__ may take it out of there.
+    auto held = OwnedRef::borrow(object);
     auto read = read_i64(object);
     if (read) {
         value = read.value();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -51,6 +52,19 @@ inline IntRead read_walk_i64(PyObject* object, std::int64_t& value, WalkContext&
     return read_walk_i64_slow(object, value, context);
 }
 
+// Whether `value` passes the bounds, for the walk that needs no reason. The
+// inclusive kinds have both flags clear, which `Exclusive` false lets the compiler use.
+template <bool Exclusive>
+[[gnu::always_inline]] inline bool in_bounds(const Bounds& bounds, double value) noexcept {
+    if constexpr (Exclusive) {
+        bool low_ok = bounds.exclusive_min ? !(bounds.low >= value) : !(bounds.low > value);
+        bool high_ok = bounds.exclusive_max ? !(value >= bounds.high) : !(value > bounds.high);
+        return low_ok && high_ok;
+    } else {
+        return !(bounds.low > value) && !(value > bounds.high);
+    }
+}
+
 enum class BoundCheck : std::uint8_t { InBounds, BelowMin, NotAboveMin, AboveMax, NotBelowMax };
 
 // Ordered double comparisons: a NaN value or bound never fails a test. The
@@ -75,6 +89,11 @@ inline BoundCheck check_bounds(const Bounds& bounds, double value) noexcept {
 
 enum class LengthCheck : std::uint8_t { InBounds, TooShort, TooLong };
 
+[[gnu::always_inline]] inline bool length_within(const Lengths& lengths,
+                                                 std::uint64_t length) noexcept {
+    return length >= lengths.shortest && length <= lengths.longest;
+}
+
 inline LengthCheck check_length(const Lengths& lengths, std::uint64_t length) noexcept {
     if (lengths.min_len && length < *lengths.min_len) return LengthCheck::TooShort;
     if (lengths.max_len && length > *lengths.max_len) return LengthCheck::TooLong;
@@ -83,9 +102,24 @@ inline LengthCheck check_length(const Lengths& lengths, std::uint64_t length) no
 
 inline constexpr std::size_t kNoField = FieldIndex::kNotFound;
 
+// Byte equality, inline: field names are short, and a call to memcmp would cost
+// more than the comparison itself.
 inline bool same_text(const Text& key, std::string_view text) noexcept {
-    return key.size() == text.size() &&
-           std::char_traits<char>::compare(key.data(), text.data(), text.size()) == 0;
+    std::size_t size = text.size();
+    if (key.size() != size) return false;
+    const char* a = key.data();
+    const char* b = text.data();
+    for (; size >= 8; size -= 8, a += 8, b += 8) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; size > 0; --size, ++a, ++b) {
+        if (*a != *b) return false;
+    }
+    return true;
 }
 
 // The first entry whose key has exactly these bytes, in schema order.
@@ -109,9 +143,17 @@ public:
     std::span<const FieldEntry> entries() const noexcept { return entries_; }
 
     // `key` is the str whose UTF-8 text is `text`.
-    std::size_t find(PyObject* key, std::string_view text) {
+    [[gnu::always_inline]] std::size_t find(PyObject* key, std::string_view text) {
+        if (next_ < entries_.size() && same_text(entries_[next_].key, text) && index_.distinct())
+            [[likely]] {
+            return next_++;
+        }
+        return find_elsewhere(key, text);
+    }
+
+private:
+    [[gnu::noinline]] std::size_t find_elsewhere(PyObject* key, std::string_view text) {
         if (!index_.distinct()) return find_field(entries_, text);
-        if (next_ < entries_.size() && same_text(entries_[next_].key, text)) return next_++;
         std::size_t found =
             index_.empty() ? find_field(entries_, text)
                            : index_.find(entries_, str_hash(key), [text](const FieldEntry& entry) {
@@ -121,7 +163,6 @@ public:
         return found;
     }
 
-private:
     std::span<const FieldEntry> entries_;
     const FieldIndex& index_;
     std::size_t next_ = 0;
