@@ -315,6 +315,31 @@ class TestMutationDuringWalk:
         result = getattr(validator, method)(data)
         assert result == ([] if method == "collect" else data)
 
+    @pytest.mark.parametrize("method", ["validate", "collect"])
+    @pytest.mark.parametrize("nested", [False, True], ids=["flat", "nested"])
+    def test_index_dropping_the_last_references(self, method, nested):
+        """The walked value, its container and its siblings lose their last outside
+        reference in the middle of the walk."""
+        outer = []
+
+        class Clearer:
+            def __index__(self):
+                outer.clear()
+                return 1
+
+        inner = [Clearer(), "x", 2]
+        outer.append(inner if nested else None)
+        if not nested:
+            outer[:] = inner
+        del inner
+        schema = ListValidator(ListValidator(Int()) if nested else Int())
+        validator = compile_schema(schema)
+        result = getattr(validator, method)(outer)
+        if method == "validate":
+            assert result is (None if nested else outer)
+        else:
+            assert result == ([("[0][1]", "Expected int", "x")] if nested else [])
+
     def test_items_appended_are_not_visited(self):
         data = []
 
