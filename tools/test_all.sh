@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and tests brindle_core on CPython 3.9 (required) and on each newer CPython
-# up to 3.13 that this machine has, then runs the C++ unit tests. Ends with one
-# summary line per interpreter.
+# up to 3.13 that this machine has, checks the type stubs on the oldest and the
+# newest of them, then runs the C++ unit tests. Ends with one summary line per
+# interpreter, one for the stubs and one for the C++ tests.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -15,6 +16,7 @@ fi
 
 summary=()
 failed=0
+built=()
 for line in "${pythons[@]}"; do
     version=${line%% *}
     python=${line#* }
@@ -25,6 +27,7 @@ for line in "${pythons[@]}"; do
         failed=1
         continue
     fi
+    built+=("$venv")
     log="build/pytest-py$version.log"
     mkdir -p build
     "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python 2>&1 | tee "$log"
@@ -37,6 +40,23 @@ for line in "${pythons[@]}"; do
         failed=1
     fi
 done
+
+echo "=== Type stubs"
+# The oldest and the newest interpreter: each gets the newest mypy that runs on it.
+if [ ${#built[@]} -eq 0 ]; then
+    summary+=("Type stubs: not checked (no interpreter built)")
+    failed=1
+else
+    stub_venvs=("${built[0]}")
+    [ ${#built[@]} -gt 1 ] && stub_venvs+=("${built[-1]}")
+    stub_versions=$(printf '%s\n' "${stub_venvs[@]}" | sed 's|.*/py||' | paste -sd, | sed 's/,/, /g')
+    if tools/check_stubs.sh "${stub_venvs[@]}"; then
+        summary+=("Type stubs (stubtest, mypy --strict) on CPython $stub_versions: ok")
+    else
+        summary+=("Type stubs (stubtest, mypy --strict) on CPython $stub_versions: FAILED")
+        failed=1
+    fi
+fi
 
 echo "=== C++ unit tests"
 first_python=${pythons[0]#* }
