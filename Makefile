@@ -1,5 +1,5 @@
 # brindle_core: make demo, make test (see README.md).
-.PHONY: all demo test test-python test-cpp clean bench
+.PHONY: all demo test test-python test-cpp clean bench dist
 
 all: test
 
@@ -14,6 +14,9 @@ test-cpp:
 
 bench:
 	bench/run.sh
+
+dist:
+	tools/check_dist.sh
 
 clean:
 	rm -rf build .venv dist
