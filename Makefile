@@ -1,5 +1,5 @@
 # brindle_core: make demo, make test (see README.md).
-.PHONY: all demo test test-python test-cpp clean bench dist
+.PHONY: all demo test test-python test-cpp clean bench sanitize fuzz dist
 
 all: test
 
@@ -14,6 +14,14 @@ test-cpp:
 
 bench:
 	bench/run.sh
+
+# The Python tests against a build with AddressSanitizer and UBSan.
+sanitize:
+	tools/sanitize.sh
+
+# Differential and coverage-guided fuzzing: make fuzz EXAMPLES=100000 SEED=1 RUNS=200000
+fuzz:
+	tools/fuzz.sh $(if $(EXAMPLES),--examples $(EXAMPLES)) $(if $(SEED),--seed $(SEED)) $(if $(RUNS),--runs $(RUNS))
 
 dist:
 	tools/check_dist.sh
