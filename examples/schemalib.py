@@ -307,20 +307,21 @@ class _Walk:
         return False, outcome
 
     def walk_list(self, node: _Node, value, path: str):
+        items = value
         if isinstance(value, tuple):
             if self.native:
                 return _INVALID if self.first_only else DECLINED
-            value = list(value)
-        if not isinstance(value, list):
+            items = list(value)  # the library takes a tuple for a list; entries show the tuple
+        if not isinstance(items, list):
             return self.record(path, "Expected list", value)
-        message = _length_message("List", list.__len__(value), node)
+        message = _length_message("List", list.__len__(items), node)
         if message is not None:
             return self.record(path, message, value)
         outcome = _VALID
-        start = list.__len__(value)
+        start = list.__len__(items)
         index = 0
-        while index < min(start, list.__len__(value)):
-            item = list.__getitem__(value, index)
+        while index < min(start, list.__len__(items)):
+            item = list.__getitem__(items, index)
             stop, outcome = self.merge(self.walk(node.child, item, f"{path}[{index}]"), outcome)
             if stop:
                 return outcome
@@ -420,11 +421,14 @@ class Schema:
 
     def is_valid(self, data) -> bool:
         if self.native is not None:
-            if self.native.validate(data) is not None:
+            # validate hands back data itself when valid, so for data None its answer
+            # is None either way; and None is also its answer for shapes the core
+            # declines. collect tells these apart.
+            if data is not None and self.native.validate(data) is not None:
                 return True
-            # None is also the native answer for shapes it declines: ask Python.
-            if self.native.collect(data) is not None:
-                return False
+            entries = self.native.collect(data)
+            if entries is not None:
+                return not entries
         return python_validate(self.schema, data)
 
     def errors(self, data) -> List[ErrorEntry]:
