@@ -1,0 +1,369 @@
+"""Every way out of compile_schema, validate and collect, taken thousands of times,
+gives back all it took: the reference counts of the objects involved, Python's
+allocated blocks and traced memory, the native heap and the process's resident
+memory end where they started.
+
+The payloads are large on purpose (field names of 4 KiB, so paths, keys and trees
+are large too): a native text or tree lost once per call then shows in the resident
+memory as megabytes, far above its noise."""
+
+import ctypes
+import ctypes.util
+import gc
+import os
+import sys
+import threading
+import tracemalloc
+
+import pytest
+
+from brindle_core import NativeValidator, compile_schema
+from validators import (
+    BoolValidator, DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
+    raise_, with_property,
+)
+
+TIMES = 1000
+BIG = "k" * 4096  # a field name, and so a path, of 4 KiB
+PAGE = os.sysconf("SC_PAGE_SIZE")
+
+
+def _native_heap():
+    """Bytes in use in the C heap (glibc's mallinfo2), or None where not available."""
+    try:
+        libc = ctypes.CDLL(ctypes.util.find_library("c"))
+        mallinfo2 = libc.mallinfo2
+    except (OSError, AttributeError, TypeError):
+        return None
+
+    class MallInfo2(ctypes.Structure):
+        _fields_ = [(name, ctypes.c_size_t) for name in (
+            "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
+            "uordblks", "fordblks", "keepcost")]
+
+    mallinfo2.restype = MallInfo2
+
+    def in_use():
+        info = mallinfo2()
+        return info.uordblks + info.hblkhd
+
+    return in_use
+
+
+native_heap = _native_heap()
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * PAGE
+
+
+class Index:
+    """An integer through __index__ only, or the exception it raises."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        if isinstance(self.value, type):
+            raise self.value("from __index__")
+        return self.value
+
+
+def unshared(objects):
+    """Leaves out the interpreter's shared constants, whose counts others change too."""
+    return [o for o in objects if not isinstance(o, (bool, type(None)))]
+
+
+def call_swallowing(call):
+    try:
+        call()
+    except BaseException:  # the exits under test include every kind of exception
+        pass
+
+
+def measure(call, watched, times=TIMES):
+    """Runs `call` `times` times after a warm-up; what grew meanwhile."""
+    tracemalloc.start()
+    try:
+        # The interpreter's caches and free lists settle in a warm-up as long.
+        for _ in range(times):
+            call_swallowing(call)
+        gc.collect()
+        refs = [sys.getrefcount(o) for o in watched]
+        none_refs = sys.getrefcount(None)
+        blocks = sys.getallocatedblocks()
+        traced = tracemalloc.get_traced_memory()[0]
+        heap = native_heap() if native_heap else 0
+        rss = resident_bytes()
+        for _ in range(times):
+            call_swallowing(call)
+        # An exception raised by Python code can hold itself through its traceback
+        # (raise_'s frame holds it): such cycles are the collector's to free.
+        gc.collect()
+        refs_after = [sys.getrefcount(o) for o in watched]
+        grown = {
+            "refs": [after - before for after, before in zip(refs_after, refs)],
+            "none_refs": sys.getrefcount(None) - none_refs,
+            "blocks": sys.getallocatedblocks() - blocks,
+            "traced": tracemalloc.get_traced_memory()[0] - traced,
+            "heap": (native_heap() if native_heap else 0) - heap,
+            "rss": resident_bytes() - rss,
+        }
+    finally:
+        tracemalloc.stop()
+    return grown
+
+
+def assert_nothing_kept(grown, times=TIMES):
+    # References exactly. The rest with room for the interpreter's caches, free lists
+    # and tracemalloc's own records, which settle however many calls follow: one
+    # Python object lost per call shows in the blocks, a lost native text of a few
+    # KiB in the heap and the resident memory.
+    assert grown["refs"] == [0] * len(grown["refs"])
+    assert abs(grown["none_refs"]) < times // 10
+    assert grown["blocks"] < max(100, times // 4), grown
+    assert grown["traced"] < max(8192, 64 * times), grown
+    assert grown["heap"] < max(8192, 64 * times), grown
+    assert grown["rss"] < 1024 * times, grown
+
+
+# ---------------------------------------------------------------------------
+# compile_schema
+
+def cyclic_list():
+    validator = ListValidator(None)
+    validator._item_validator = validator
+    return validator
+
+
+def panicking_property(panic_type):
+    return with_property(StringValidator(), "_regex", lambda self: raise_(panic_type("boom")))
+
+
+class Growing:
+    """A validator that adds a field to the schema dict being compiled when its
+    `_env_key` is read: compiling the dict is a fault."""
+
+    _coerce, _custom_checks, _when_condition = False, (), None
+
+    def __init__(self, schema):
+        self.schema = schema
+
+    @property
+    def _env_key(self):
+        self.schema[BIG] = Validator()
+
+    @staticmethod
+    def schema():
+        schema = {f"{i}{BIG}": StringValidator() for i in range(4)}
+        schema["grows"] = Growing(schema)
+        return schema
+
+
+def big_fields(last):
+    """A schema dict of large field names whose last value decides the outcome."""
+    schema = {f"{i}{BIG}": StringValidator(min_len=1) for i in range(8)}
+    schema[f"nested{BIG}"] = {BIG: ListValidator(NumberValidator(float, min=0.5))}
+    schema["last"] = last
+    return schema
+
+
+COMPILE_EXITS = [
+    pytest.param(lambda p: big_fields(Validator()), id="compiled"),
+    pytest.param(lambda p: big_fields(StringValidator(regex="x")), id="unsupported-regex"),
+    pytest.param(lambda p: big_fields(NumberValidator(complex)), id="unsupported-type"),
+    pytest.param(lambda p: big_fields({1: Validator()}), id="unsupported-key"),
+    pytest.param(lambda p: big_fields({"\ud800": Validator()}), id="unsupported-surrogate-key"),
+    pytest.param(lambda p: big_fields(None), id="attribute-error"),
+    pytest.param(lambda p: big_fields(Validator(coerce=1)), id="conversion-error"),
+    pytest.param(lambda p: big_fields(StringValidator(min_len=-1)), id="overflow-error"),
+    pytest.param(lambda p: big_fields(Validator(custom_checks=None)), id="len-error"),
+    pytest.param(lambda p: big_fields(NumberValidator(float, min="x")), id="float-error"),
+    pytest.param(lambda p: big_fields(with_property(Validator(), "_env_key",
+                                                    lambda self: raise_(KeyboardInterrupt()))),
+                 id="interrupt"),
+    pytest.param(lambda p: big_fields(with_property(Validator(), "_env_key",
+                                                    lambda self: raise_(MemoryError()))),
+                 id="memory-error"),
+    pytest.param(lambda p: big_fields(panicking_property(p)), id="panic-from-python"),
+    pytest.param(lambda p: Growing.schema(), id="panic-dict-changed"),
+]
+
+
+@pytest.mark.parametrize("make", COMPILE_EXITS)
+def test_compile_exits(make, panic_type, capfd):
+    # A fresh schema per call where compiling it changes it; the same one otherwise.
+    fresh = make is COMPILE_EXITS[-1].values[0]
+    schema = make(panic_type)
+    watched = unshared([schema, NativeValidator, *schema.values()])
+    grown = measure(lambda: compile_schema(make(panic_type) if fresh else schema), watched)
+    capfd.readouterr()
+    assert_nothing_kept(grown)
+
+
+def test_compile_recursion_error():
+    schema = {BIG: cyclic_list()}
+    watched = [schema, schema[BIG]]
+    grown = measure(lambda: compile_schema(schema), watched, times=20)
+    assert_nothing_kept(grown, times=20)
+
+
+@pytest.mark.parametrize("call", [
+    pytest.param(lambda: compile_schema(), id="missing"),
+    pytest.param(lambda: compile_schema({}, {}), id="too-many"),
+    pytest.param(lambda: compile_schema({}, schema={}), id="twice"),
+    pytest.param(lambda: compile_schema(**{BIG: {}}), id="unexpected-keyword"),
+    pytest.param(lambda: compile_schema(**{"\ud800": {}}), id="surrogate-keyword"),
+    pytest.param(lambda: NativeValidator.validate(BIG, 1), id="wrong-self"),
+    pytest.param(lambda: NativeValidator(BIG), id="constructor"),
+])
+def test_argument_errors(call):
+    assert_nothing_kept(measure(call, [BIG]))
+
+
+# ---------------------------------------------------------------------------
+# validate and collect
+
+SCHEMA = {
+    "flag": BoolValidator(),
+    "count": NumberValidator(int, min=0, max=10),
+    "ratio": NumberValidator(float, min=0.0, max=1.0, exclusive_max=True),
+    "name": StringValidator(min_len=1, max_len=8),
+    "tags": ListValidator(StringValidator(), min_len=1, max_len=3),
+    "by_key": DictValidator(NumberValidator(int, min=0, exclusive_min=True)),
+    BIG: {"inner": NumberValidator(int), "list": ListValidator(NumberValidator(int))},
+}
+
+
+def valid():
+    return {"flag": True, "count": Index(5), "ratio": 0.5, "name": "Zoë",
+            "tags": ["a", "名前"], "by_key": {BIG: 1001, "é": Index(2)},
+            BIG: {"inner": 1007, "list": [1001, Index(2), 1003]}}
+
+
+def with_(**fields):
+    data = valid()
+    data.update({BIG if name == "big" else name: value for name, value in fields.items()})
+    return data
+
+
+def without(name):
+    data = valid()
+    del data[name]
+    return data
+
+
+WALK_EXITS = [
+    pytest.param(valid(), id="valid"),
+    pytest.param(with_(flag=1), id="expected-bool"),
+    pytest.param(with_(count="x"), id="expected-int"),
+    pytest.param(with_(count=Index(ValueError)), id="index-raises"),
+    pytest.param(with_(count=Index(2 ** 70)), id="index-too-large"),
+    pytest.param(with_(count=-1), id="below-minimum"),
+    pytest.param(with_(count=11), id="above-maximum"),
+    pytest.param(with_(ratio=1), id="expected-float"),
+    pytest.param(with_(ratio=1.0), id="not-below-maximum"),
+    pytest.param(with_(name=2 ** 40), id="expected-str"),
+    pytest.param(with_(name=""), id="str-too-short"),
+    pytest.param(with_(name="x" * 9), id="str-too-long"),
+    pytest.param(with_(tags="x"), id="expected-list"),
+    pytest.param(with_(tags=[]), id="list-too-short"),
+    pytest.param(with_(tags=["a"] * 4), id="list-too-long"),
+    pytest.param(with_(by_key=[]), id="expected-dict"),
+    pytest.param(with_(by_key={BIG: 0}), id="not-above-minimum"),
+    pytest.param(with_(big={"inner": "x"}), id="missing-field"),
+    pytest.param(without("flag"), id="missing-root-field"),
+    pytest.param(with_(big={"inner": 1, "list": ["x", 2 ** 64, 3.0]}), id="several-items"),
+    pytest.param(with_(tags=("a",)), id="declined-tuple"),
+    pytest.param(with_(by_key={1: 1}), id="declined-key"),
+    pytest.param(with_(big={"inner": 1, "other": 2}), id="declined-unknown-field"),
+    pytest.param(with_(extra=1), id="declined-extra-key"),
+    pytest.param(with_(name="\ud800"), id="surrogate-value"),
+    pytest.param(with_(by_key={"\ud800": 1}), id="surrogate-key"),
+    pytest.param(with_(count=Index(KeyboardInterrupt)), id="interrupt"),
+    pytest.param(with_(count=Index(SystemExit)), id="system-exit"),
+    pytest.param(with_(count=Index(MemoryError)), id="memory-error"),
+    pytest.param([valid()], id="wrong-root"),
+]
+
+
+def watched_of(data):
+    values = list(data.values()) if isinstance(data, dict) else list(data)
+    nested = [v for x in values if isinstance(x, (dict, list)) for v in
+              (x.values() if isinstance(x, dict) else x)]
+    return unshared([data, *values, *nested])
+
+
+@pytest.mark.parametrize("data", WALK_EXITS)
+@pytest.mark.parametrize("method", ["validate", "collect"])
+def test_walk_exits(method, data):
+    validator = compile_schema(SCHEMA)
+    call = getattr(validator, method)
+    assert_nothing_kept(measure(lambda: call(data), [validator, *watched_of(data)]))
+
+
+class Panicking:
+    def __init__(self, panic_type):
+        self.panic_type = panic_type
+
+    def __index__(self):
+        raise self.panic_type(BIG)
+
+
+class Deleting:
+    """Deletes a key of the dict being walked: the walk faults at the next step."""
+
+    def __init__(self, data, key):
+        self.data, self.key = data, key
+
+    def __index__(self):
+        self.data.pop(self.key, None)
+        return 1
+
+
+@pytest.mark.parametrize("fault", ["from-python", "dict-changed"])
+@pytest.mark.parametrize("method", ["validate", "collect"])
+def test_walk_panics(method, fault, panic_type, capfd):
+    validator = compile_schema(DictValidator(NumberValidator(int)))
+    data = {}
+
+    def call():
+        data.clear()
+        data[BIG] = Panicking(panic_type) if fault == "from-python" else Deleting(data, "b")
+        data["b"] = 2
+        getattr(validator, method)(data)
+
+    grown = measure(call, [validator, data], times=500)
+    capfd.readouterr()
+    data.clear()
+    assert_nothing_kept(grown, times=500)
+
+
+@pytest.mark.parametrize("method", ["validate", "collect"])
+def test_walk_recursion_error(method):
+    """On a thread whose stack is too small for the tree, every call raises
+    RecursionError and gives everything back."""
+    schema, data = NumberValidator(int), 1
+    for _ in range(300):
+        schema, data = {BIG: schema}, {BIG: data}
+    validator = compile_schema(ListValidator(schema))
+    data = [data]
+    outcomes = []
+
+    def run():
+        try:
+            getattr(validator, method)(data)
+        except RecursionError:
+            outcomes.append("RecursionError")
+        outcomes.append(measure(lambda: getattr(validator, method)(data), [validator, data]))
+
+    size = threading.stack_size(64 * 1024)
+    try:
+        thread = threading.Thread(target=run)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(size)
+    assert outcomes[0] == "RecursionError"
+    assert_nothing_kept(outcomes[1])
