@@ -81,7 +81,9 @@ Text conversion_message(PyObject* object_type, const char* target) {
     Text type_text("<failed to extract type name>");
     auto qualname = OwnedRef::steal(PyObject_GetAttr(object_type, dunder_qualname()));
     if (!qualname) {
-        Failure::fetch();  // dropped: the placeholder stands in for the name
+        // Dropped as taken, not resumed as a fault even when it is the fault
+        // exception: this runs while a guard raises, where a fault would end the process.
+        TakenException::fetch();
     } else if (is_str(qualname.get())) {
         auto view = utf8_view(qualname.get());
         if (view) type_text.assign(view.value());
