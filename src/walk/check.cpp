@@ -58,6 +58,10 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
         return verdict(in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.bounds(), value));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return WalkOutcome::Invalid;
+        if (PyUnicode_IS_COMPACT_ASCII(object)) [[likely]] {
+            return verdict(length_within(node.lengths(),
+                                         static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(object))));
+        }
         auto length = str_code_points(object);
         if (!length) return context.fail(std::move(length).take_failure());
         return verdict(length_within(node.lengths(), length.value()));

@@ -102,24 +102,36 @@ inline LengthCheck check_length(const Lengths& lengths, std::uint64_t length) no
 
 inline constexpr std::size_t kNoField = FieldIndex::kNotFound;
 
+template <class Word>
+[[gnu::always_inline]] inline Word load(const char* bytes) noexcept {
+    Word word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
 // Byte equality, inline: field names are short, and a call to memcmp would cost
-// more than the comparison itself.
+// more than the comparison itself. Two overlapping loads cover each size class, so
+// nothing is read outside either text.
 inline bool same_text(const Text& key, std::string_view text) noexcept {
     std::size_t size = text.size();
     if (key.size() != size) return false;
     const char* a = key.data();
     const char* b = text.data();
-    for (; size >= 8; size -= 8, a += 8, b += 8) {
-        std::uint64_t x;
-        std::uint64_t y;
-        std::memcpy(&x, a, 8);
-        std::memcpy(&y, b, 8);
-        if (x != y) return false;
+    if (size >= 8) {
+        for (std::size_t i = 0; i + 8 < size; i += 8) {
+            if (load<std::uint64_t>(a + i) != load<std::uint64_t>(b + i)) return false;
+        }
+        return load<std::uint64_t>(a + size - 8) == load<std::uint64_t>(b + size - 8);
     }
-    for (; size > 0; --size, ++a, ++b) {
-        if (*a != *b) return false;
+    if (size >= 4) {
+        return load<std::uint32_t>(a) == load<std::uint32_t>(b) &&
+               load<std::uint32_t>(a + size - 4) == load<std::uint32_t>(b + size - 4);
     }
-    return true;
+    if (size >= 2) {
+        return load<std::uint16_t>(a) == load<std::uint16_t>(b) &&
+               load<std::uint16_t>(a + size - 2) == load<std::uint16_t>(b + size - 2);
+    }
+    return size == 0 || *a == *b;
 }
 
 // The first entry whose key has exactly these bytes, in schema order.

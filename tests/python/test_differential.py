@@ -27,7 +27,10 @@ from schemalib import (  # noqa: E402
 
 EXAMPLES = int(os.environ.get("BRINDLE_DIFFERENTIAL_EXAMPLES", "2000"))
 
-KEYS = ["a", "b", "c", "", "a.b", "x[0]", "é", "名前", "\U0001F600"]
+# Keys of every length class the field lookup compares differently, with
+# near-misses that differ only in their last byte.
+KEYS = ["a", "b", "c", "", "a.b", "x[0]", "é", "名前", "\U0001F600", "abcd", "abce",
+        "abcdefgh", "abcdefgi", "abcdefghijklmnopq", "abcdefghijklmnopr"]
 
 
 class IntSub(int):
@@ -217,3 +220,34 @@ def test_bounds_render_alike(x):
     schema = NumberValidator(float, max=x, exclusive_max=True)
     native = brindle_core.compile_schema(schema)
     assert native.collect(math.inf) == python_collect(schema, math.inf, native=True)
+
+
+WIDE_KEYS = [f"field_{i}" for i in range(20)] + ["x" * 8, "x" * 9, "y" * 16]
+
+
+@settings(max_examples=max(EXAMPLES // 10, 50), deadline=None)
+@given(data=st.data())
+def test_wide_records_match_the_python_model(data):
+    """Records with enough fields for the indexed lookup, keys in any order, some
+    missing, renamed or near-missed."""
+    names = data.draw(st.lists(st.sampled_from(WIDE_KEYS), min_size=8, max_size=23, unique=True))
+    schema = {name: data.draw(leaves) for name in names}
+    keys = data.draw(st.permutations(names))
+    drop = data.draw(st.integers(0, 2))
+    keys = keys[drop:]
+    if data.draw(st.booleans()):
+        keys.append(data.draw(st.sampled_from(["field_99", "field_1x", "x" * 7 + "y"])))
+    value = {key: (value_for(schema[key], data.draw) if key in schema else 0) for key in keys}
+    validator = brindle_core.compile_schema(schema)
+    expected = outcome(lambda: python_collect(schema, value, native=True))
+    actual = outcome(lambda: validator.collect(value))
+    if expected[0] == "raised" or expected[1] is DECLINED:
+        assert actual == (expected if expected[0] == "raised" else ("ok", None))
+    else:
+        assert actual[0] == "ok" and same_entries(actual[1], expected[1]), (actual, expected)
+    expected_valid = outcome(lambda: python_validate(schema, value, native=True))
+    verdict = outcome(lambda: validator.validate(value))
+    if expected_valid[0] == "raised":
+        assert verdict == expected_valid
+    else:
+        assert verdict == ("ok", value if expected_valid[1] else None)
