@@ -26,6 +26,7 @@ with atheris.instrument_imports():
     from schemalib import DECLINED, python_collect, python_validate
 
 import brindle_core  # noqa: E402  (native: not instrumented)
+from values import DictSub, FloatSub, Index, IntSub, ListSub, StrSub  # noqa: E402
 from validators import (  # noqa: E402
     BoolValidator, DictValidator, ListValidator, Named, NumberValidator, StringValidator,
     Validator,
@@ -36,39 +37,6 @@ BOUNDS = [None, 0, 1, -1, 5, 0.5, -0.0, 2 ** 53, 2 ** 63, -(2 ** 63), 1e300, mat
           -math.inf, math.nan, True]
 LENGTHS = [None, 0, 1, 2, 3, 2 ** 64 - 1]
 UNSUPPORTED = "unsupported"
-
-
-class IntSub(int):
-    pass
-
-
-class FloatSub(float):
-    pass
-
-
-class StrSub(str):
-    pass
-
-
-class ListSub(list):
-    pass
-
-
-class DictSub(dict):
-    pass
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
-
-    def __repr__(self):
-        return f"Index({self.value!r})"
 
 
 SCALARS = [True, False, 0, 1, -1, 7, 2 ** 53 + 1, 2 ** 63, 2 ** 63 - 1, -(2 ** 63),

@@ -13,6 +13,7 @@ from hypothesis import HealthCheck, event, given, settings, strategies as st
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
 
 import brindle_core  # noqa: E402
+from values import Index  # noqa: E402
 from schemalib import (  # noqa: E402
     BoolValidator,
     DictValidator,
@@ -37,21 +38,6 @@ def even(value):
     if isinstance(value, int) and value % 2:
         return "Must be even"
     return None
-
-
-class Index:
-    """An integer only through __index__, or one whose __index__ raises."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
-
-    def __repr__(self):
-        return f"Index({self.value!r})"
 
 
 bounds = st.one_of(st.none(), st.integers(-3, 3), st.sampled_from([0.5, -0.0, math.nan, 1e300]))

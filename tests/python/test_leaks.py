@@ -22,6 +22,7 @@ from validators import (
     BoolValidator, DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
     raise_, with_property,
 )
+from values import Index
 
 TIMES = 1000
 BIG = "k" * 4096  # a field name, and so a path, of 4 KiB
@@ -59,18 +60,6 @@ UNDER_ASAN = hasattr(ctypes.CDLL(None), "__asan_init")
 def resident_bytes():
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * PAGE
-
-
-class Index:
-    """An integer through __index__ only, or the exception it raises."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        if isinstance(self.value, type):
-            raise self.value("from __index__")
-        return self.value
 
 
 def unshared(objects):
