@@ -12,10 +12,11 @@ PyObject* name_slot = nullptr;
 PyObject* qualname_slot = nullptr;
 PyObject* module_slot = nullptr;
 
-PyObject* interned(PyObject*& slot, std::string_view text) {
+// Null, with the exception pending, when the name cannot be made.
+PyObject* made_interned(PyObject*& slot, std::string_view text) noexcept {
     if (slot != nullptr) return slot;
     PyObject* made = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
-    if (made == nullptr) api_call_failed();
+    if (made == nullptr) return nullptr;
     PyUnicode_InternInPlace(&made);
     if (slot != nullptr) {
         Py_DECREF(made);
@@ -25,8 +26,13 @@ PyObject* interned(PyObject*& slot, std::string_view text) {
     return slot;
 }
 
+PyObject* interned(PyObject*& slot, std::string_view text) {
+    PyObject* name = made_interned(slot, text);
+    if (name == nullptr) api_call_failed();
+    return name;
+}
+
 PyObject* dunder_name() { return interned(name_slot, "__name__"); }
-PyObject* dunder_qualname() { return interned(qualname_slot, "__qualname__"); }
 PyObject* dunder_module() { return interned(module_slot, "__module__"); }
 
 PyObject* type_object(PyObject* object) noexcept {
@@ -77,16 +83,24 @@ Result<Text> class_name(PyObject* object) {
     return display_text(name.value().get());
 }
 
-Text conversion_message(PyObject* object_type, const char* target) {
+std::optional<Text> conversion_message(PyObject* object_type, const char* target) {
+    // This runs while a guard raises, where a fault would end the process: no step
+    // here may fault. Where memory runs out, its MemoryError is the exception to
+    // raise rather than a message with a placeholder in it.
     Text type_text("<failed to extract type name>");
-    auto qualname = OwnedRef::steal(PyObject_GetAttr(object_type, dunder_qualname()));
-    if (!qualname) {
-        // Dropped as taken, not resumed as a fault even when it is the fault
-        // exception: this runs while a guard raises, where a fault would end the process.
+    PyObject* name = made_interned(qualname_slot, "__qualname__");
+    auto qualname = OwnedRef::steal(name == nullptr ? nullptr
+                                                    : PyObject_GetAttr(object_type, name));
+    Py_ssize_t size = 0;
+    const char* text = nullptr;
+    if (qualname && is_str(qualname.get())) {
+        text = PyUnicode_AsUTF8AndSize(qualname.get(), &size);
+        if (text != nullptr) type_text.assign(text, static_cast<std::size_t>(size));
+    }
+    if (PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) return std::nullopt;
+        // Dropped as taken, not resumed as a fault even when it is the fault exception.
         TakenException::fetch();
-    } else if (is_str(qualname.get())) {
-        auto view = utf8_view(qualname.get());
-        if (view) type_text.assign(view.value());
     }
     return format_message("'{}' object cannot be converted to '{}'",
                           {type_text, std::string_view(target)});

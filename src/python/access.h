@@ -41,8 +41,9 @@ Result<OwnedRef> type_name_object(PyObject* object);
 Result<Text> class_name(PyObject* object);
 
 // The message of the conversion TypeError, built when it is raised: the offending
-// type's __qualname__ and the target.
-Text conversion_message(PyObject* object_type, const char* target);
+// type's __qualname__ and the target. Nothing, with the MemoryError pending, when
+// memory ran out reading the name.
+std::optional<Text> conversion_message(PyObject* object_type, const char* target);
 
 Result<std::int64_t> read_i64_slow(PyObject* object);
 

@@ -35,13 +35,48 @@ void write_stderr(std::string_view text) noexcept {
     std::abort();
 }
 
+// Making an exception's type, text or arguments ran out of memory: the interpreter's
+// MemoryError is pending and is what the call raises. Faulting instead would end
+// the process, since this happens while a failure or a fault is being raised.
+bool ran_out_of_memory() noexcept {
+    return PyErr_Occurred() != nullptr && PyErr_ExceptionMatches(PyExc_MemoryError);
+}
+
+// The fault exception type, made on first need; null, with the exception that
+// making it raised pending, when that failed.
+PyObject* made_panic_type() noexcept {
+    if (panic_type_slot != nullptr) return panic_type_slot;
+    PyObject* made = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException,
+                                               nullptr);
+    if (made == nullptr) return nullptr;
+    // Making the type ran Python code, which may have come back here first.
+    if (panic_type_slot != nullptr) {
+        Py_DECREF(made);
+    } else {
+        panic_type_slot = made;
+    }
+    return panic_type_slot;
+}
+
+[[noreturn]] void type_creation_failed() {
+    TakenException cause = TakenException::fetch();
+    raise_fault(view_of(format_message("Failed to initialize new exception type.: {}",
+                                       {render_exception(cause)})));
+}
+
 // Raises the fault exception with `message` as its one argument.
 void raise_panic(std::string_view message) {
-    PyObject* type = panic_exception_type();
+    PyObject* type = made_panic_type();
+    if (type == nullptr) {
+        if (ran_out_of_memory()) return;
+        type_creation_failed();
+    }
     auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(),
                                                             std::ssize(message)));
+    if (!text && ran_out_of_memory()) return;
     if (!text) api_call_failed();
     auto args = OwnedRef::steal(PyTuple_Pack(1, text.get()));
+    if (!args && ran_out_of_memory()) return;
     if (!args) api_call_failed();
     PyErr_SetObject(type, args.get());
 }
@@ -51,7 +86,8 @@ void raise_panic(std::string_view message) {
 [[noreturn]] void resume_panic(TakenException taken) {
     Text message("Unwrapped panic from Python code");
     if (taken.value() != nullptr) {
-        auto text = OwnedRef::steal(PyObject_Str(taken.value()));
+        OwnedRef instance = taken.instance();
+        auto text = OwnedRef::steal(instance ? PyObject_Str(instance.get()) : nullptr);
         if (text) {
             Py_ssize_t size = 0;
             const char* data = PyUnicode_AsUTF8AndSize(text.get(), &size);
@@ -98,6 +134,26 @@ TakenException TakenException::fetch() noexcept {
     return taken;
 }
 
+OwnedRef TakenException::instance() const noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    return OwnedRef::borrow(value_.get());
+#else
+    // Normalised on copies: the triple itself is restored exactly as taken.
+    PyObject* type = OwnedRef::borrow(type_.get()).release();
+    PyObject* value = OwnedRef::borrow(value_.get()).release();
+    PyObject* traceback = OwnedRef::borrow(traceback_.get()).release();
+    PyErr_NormalizeException(&type, &value, &traceback);
+    auto normalised_type = OwnedRef::steal(type);
+    auto normalised = OwnedRef::steal(value);
+    auto normalised_traceback = OwnedRef::steal(traceback);
+    // Making the instance failed when it left another exception in its place.
+    if (!normalised || !PyErr_GivenExceptionMatches(normalised_type.get(), type_.get())) {
+        return OwnedRef();
+    }
+    return normalised;
+#endif
+}
+
 void TakenException::restore() && noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     traceback_ = OwnedRef();
@@ -113,7 +169,15 @@ Failure Failure::fetch() {
     if (!taken) {
         return made(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
-    if (taken.type() == panic_exception_type()) resume_panic(std::move(taken));
+    PyObject* panic_type = made_panic_type();
+    if (panic_type == nullptr) {
+        // No exception of a type not made yet can be pending: without memory to make
+        // it, the taken exception is carried as it is.
+        if (!ran_out_of_memory()) type_creation_failed();
+        PyErr_Clear();
+    } else if (taken.type() == panic_type) {
+        resume_panic(std::move(taken));
+    }
     return Failure(std::move(taken));
 }
 
@@ -144,10 +208,13 @@ void Failure::raise() && {
         message = std::move(made_exception->message);
     } else {
         auto& conversion = *std::get_if<ConversionError>(&state_);
-        message = conversion_message(conversion.object_type.get(), conversion.target);
+        auto made_message = conversion_message(conversion.object_type.get(), conversion.target);
+        if (!made_message) return;  // out of memory: its MemoryError is pending
+        message = std::move(*made_message);
     }
     auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(),
                                                             std::ssize(message)));
+    if (!text && ran_out_of_memory()) return;
     if (!text) api_call_failed();
     PyErr_SetObject(type, text.get());
 }
@@ -167,21 +234,9 @@ void api_call_failed(std::source_location where) {
 }
 
 PyObject* panic_exception_type() {
-    if (panic_type_slot != nullptr) return panic_type_slot;
-    PyObject* made = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException,
-                                               nullptr);
-    if (made == nullptr) {
-        TakenException cause = TakenException::fetch();
-        raise_fault(view_of(format_message("Failed to initialize new exception type.: {}",
-                                           {render_exception(cause)})));
-    }
-    // Making the type ran Python code, which may have come back here first.
-    if (panic_type_slot != nullptr) {
-        Py_DECREF(made);
-    } else {
-        panic_type_slot = made;
-    }
-    return panic_type_slot;
+    PyObject* type = made_panic_type();
+    if (type == nullptr) type_creation_failed();
+    return type;
 }
 
 Text render_exception(const TakenException& exception) {

@@ -4,7 +4,8 @@ import pytest
 
 import brindle_core
 from brindle_core import NativeValidator, compile_schema
-from validators import NumberValidator, StringValidator, growing_schema, with_property
+from validators import (DictValidator, ListValidator, NumberValidator, StringValidator,
+                        growing_schema, with_property)
 
 PANIC_DOC = (
     "\n"
@@ -116,3 +117,48 @@ def test_module_works_after_faults(panic_type):
         with pytest.raises(BaseException):
             compile_schema(min_raising(panic_type("again")))
     assert type(compile_schema({"a": StringValidator(min_len=1)})) is NativeValidator
+
+
+class Hook:
+    """An int whose __index__ first runs `action`."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __index__(self):
+        self.action()
+        return 1
+
+
+def inner_walk_fault():
+    """A validate call that faults: an __index__ deletes a key of the dict walked."""
+    inner = compile_schema(DictValidator(NumberValidator(int)))
+    data = {}
+    data["a"] = Hook(lambda: data.pop("b"))
+    data["b"] = 1
+    inner.validate(data)
+
+
+def inner_compile_fault():
+    compile_schema(growing_schema())
+
+
+# Before 3.12 the fault exception raised by the inner call could reach the outer one
+# still raw, and the resumed fault carried the text of its argument tuple.
+@pytest.mark.parametrize("inner", [inner_walk_fault, inner_compile_fault],
+                         ids=["inner-walk", "inner-compile"])
+@pytest.mark.parametrize("outer", [
+    pytest.param(lambda run: compile_schema(ListValidator(NumberValidator(int)))
+                 .validate([Hook(run)]), id="validate"),
+    pytest.param(lambda run: compile_schema(ListValidator(NumberValidator(int)))
+                 .collect([Hook(run)]), id="collect"),
+    pytest.param(lambda run: compile_schema(with_property(NumberValidator(int), "_min",
+                                                          lambda self: run())),
+                 id="compile"),
+])
+def test_fault_in_nested_call_keeps_its_text(panic_type, capfd, outer, inner):
+    with pytest.raises(BaseException) as info:
+        outer(inner)
+    assert type(info.value) is panic_type
+    assert info.value.args == ("dictionary changed size during iteration",)
+    assert capfd.readouterr().err.count(BANNER) == 1
