@@ -8,6 +8,8 @@ the first n the call does not reach: the allocation right after it is then the o
 that fails.
 """
 import gc
+import os
+import subprocess
 import sys
 
 import pytest
@@ -187,3 +189,30 @@ def test_raising(panic_type, capfd, call, message):
 
     sweep(call, check, [VALIDATOR, SCHEMA])
     capfd.readouterr()
+
+
+FIRST_EXCEPTION = """
+import sys, _testcapi
+from brindle_core import compile_schema
+from test_out_of_memory import attempt
+class StringValidator:
+    pass  # no settings: reading the first one raises AttributeError
+outcome, reached = attempt(lambda: compile_schema(StringValidator()), int(sys.argv[1]))
+api_call_failed = str(outcome) == "Python API call failed"
+print(type(outcome).__name__ + ("(api)" if api_call_failed else ""), reached)
+"""
+
+
+def test_first_exception_taken(tmp_path):
+    """The first exception a process takes makes the fault exception type, to compare
+    it with: without memory for that, the exception taken is raised all the same."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    for n in range(200):
+        run = subprocess.run([sys.executable, "-c", FIRST_EXCEPTION, str(n)], env=env,
+                             capture_output=True, text=True)
+        assert run.returncode == 0, (n, run.stderr)
+        name, reached = run.stdout.split()
+        assert name in ("AttributeError", "MemoryError", "PanicException(api)"), (n, run.stdout)
+        if reached == "False":
+            return
+    pytest.fail("compile_schema was still allocating after 200 allocations")
