@@ -23,7 +23,6 @@ if not hasattr(_testcapi, "set_nomemory"):
     pytest.skip("_testcapi has no set_nomemory", allow_module_level=True)
 
 MAX_ALLOCATIONS = 5000
-REACHED_END = object()
 
 
 def schema():
@@ -64,11 +63,11 @@ def fresh(data):
     return data
 
 
-def attempt(call, n):
-    """The call's result or exception with its allocation n + 1 failing, and whether
-    the call got that far."""
+def attempt(call, n, stop):
+    """The call's result or exception with its allocations n + 1 to `stop` failing
+    (0: all from n + 1 on), and whether the call got that far."""
     gc.disable()
-    _testcapi.set_nomemory(n, n + 1)
+    _testcapi.set_nomemory(n, stop)
     try:
         try:
             result = call()
@@ -88,16 +87,16 @@ def attempt(call, n):
 
 
 def sweep(call, check, watched):
-    """Fails allocation 1, 2, ... of `call` until it completes first; `check` judges
-    each outcome, the last one made without a failure. Returns the number of
-    allocations the call makes."""
+    """Fails allocation 1, 2, ... of `call` until it completes first, then fails every
+    allocation from the first, the second, ... on; `check` judges each outcome."""
     # Objects the interpreter shares (small ints, bools, one-letter strs) have
     # counts that anything may change.
     watched = [o for o in watched if isinstance(o, (list, dict, NativeValidator))
                or type(o).__name__.endswith("Validator")]
     counts = [sys.getrefcount(o) for o in watched]
-    for n in range(MAX_ALLOCATIONS):
-        outcome, reached = attempt(call, n)
+
+    def run(n, stop):
+        outcome, reached = attempt(call, n, stop)
         # The interpreter's error printing keeps the last exception printed.
         for name in ("last_type", "last_value", "last_traceback", "last_exc"):
             if hasattr(sys, name):
@@ -105,9 +104,14 @@ def sweep(call, check, watched):
         check(outcome, n)
         del outcome
         assert [sys.getrefcount(o) for o in watched] == counts, f"allocation {n}"
-        if not reached:
-            return n
-    pytest.fail(f"{call} was still allocating after {MAX_ALLOCATIONS} allocations")
+        return reached
+
+    allocations = next((n for n in range(MAX_ALLOCATIONS) if not run(n, n + 1)), None)
+    assert allocations is not None, f"still allocating after {MAX_ALLOCATIONS} allocations"
+    # Where memory stays exhausted, raising the call's exception cannot make its
+    # message or the fault exception either.
+    for n in range(allocations):
+        run(n, 0)
 
 
 def allowed_failure(outcome, panic_type, *, faults=("Python API call failed",)):
@@ -197,7 +201,8 @@ from brindle_core import compile_schema
 from test_out_of_memory import attempt
 class StringValidator:
     pass  # no settings: reading the first one raises AttributeError
-outcome, reached = attempt(lambda: compile_schema(StringValidator()), int(sys.argv[1]))
+outcome, reached = attempt(lambda: compile_schema(StringValidator()), int(sys.argv[1]),
+                           int(sys.argv[1]) + 1)
 api_call_failed = str(outcome) == "Python API call failed"
 print(type(outcome).__name__ + ("(api)" if api_call_failed else ""), reached)
 """
