@@ -9,10 +9,10 @@
 #include <new>
 #include <string_view>
 
+#include "core/render.h"
 #include "python/access.h"
 #include "python/fault.h"
 #include "python/ref.h"
-#include "python/render.h"
 #include "python/result.h"
 #include "schema/compile.h"
 #include "schema/node.h"

@@ -1,7 +1,7 @@
 #include "python/access.h"
 
-#include "python/render.h"
-#include "python/text.h"
+#include "core/render.h"
+#include "core/text.h"
 
 namespace brindle {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/render.h"
 #include "python/access.h"
-#include "python/render.h"
 
 namespace brindle {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 #include "python/result.h"
 
 namespace brindle {

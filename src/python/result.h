@@ -14,7 +14,7 @@
 #include <utility>
 #include <variant>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 #include "python/ref.h"
 
 namespace brindle {

@@ -13,7 +13,7 @@
 #include <utility>
 #include <variant>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 
 namespace brindle {
 

@@ -1,8 +1,8 @@
 #include "walk/collect.h"
 
+#include "core/render.h"
+#include "core/text.h"
 #include "python/access.h"
-#include "python/render.h"
-#include "python/text.h"
 #include "walk/common.h"
 
 namespace brindle {

@@ -8,9 +8,9 @@
 #include <span>
 #include <string_view>
 
+#include "core/stack.h"
 #include "python/access.h"
 #include "python/result.h"
-#include "python/stack.h"
 #include "schema/node.h"
 
 namespace brindle {

@@ -1,4 +1,4 @@
-#include "python/text.h"
+#include "core/text.h"
 
 #include <cstring>
 

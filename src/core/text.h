@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 
 namespace brindle {
 
