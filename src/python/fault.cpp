@@ -46,9 +46,9 @@ void raise_panic(std::string_view message) {
     PyErr_SetObject(type, args.get());
 }
 
-// Taking the module's own fault exception out of the interpreter: Python code that
-// raised it inside a call wants the call to end as a fault, not as a failed read.
-[[noreturn]] void resume_panic(TakenException taken) {
+}  // namespace
+
+void resume_panic(TakenException taken) {
     Text message("Unwrapped panic from Python code");
     if (taken.value() != nullptr) {
         auto text = OwnedRef::steal(PyObject_Str(taken.value()));
@@ -68,6 +68,8 @@ void raise_panic(std::string_view message) {
     throw InternalFault(std::move(message));
 }
 
+namespace {
+
 Text thread_label() {
     char name[64] = "?";
     if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) name[0] = '\0';
@@ -76,81 +78,6 @@ Text thread_label() {
 }
 
 }  // namespace
-
-TakenException TakenException::fetch() noexcept {
-    TakenException taken;
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* value = PyErr_GetRaisedException();
-    if (value != nullptr) {
-        taken.type_ = OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(value)));
-        taken.traceback_ = OwnedRef::steal(PyException_GetTraceback(value));
-        taken.value_ = OwnedRef::steal(value);
-    }
-#else
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    taken.type_ = OwnedRef::steal(type);
-    taken.value_ = OwnedRef::steal(value);
-    taken.traceback_ = OwnedRef::steal(traceback);
-#endif
-    return taken;
-}
-
-void TakenException::restore() && noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-    traceback_ = OwnedRef();
-    type_ = OwnedRef();
-    PyErr_SetRaisedException(value_.release());
-#else
-    PyErr_Restore(type_.release(), value_.release(), traceback_.release());
-#endif
-}
-
-Failure Failure::fetch() {
-    TakenException taken = TakenException::fetch();
-    if (!taken) {
-        return made(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-    if (taken.type() == panic_exception_type()) resume_panic(std::move(taken));
-    return Failure(std::move(taken));
-}
-
-Failure Failure::made(PyObject* type, std::string_view message) {
-    return Failure(MadeException{type, Text(message)});
-}
-
-Failure Failure::conversion(PyObject* object, const char* target) {
-    return Failure(ConversionError{
-        OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object))), target});
-}
-
-PyObject* Failure::exception_type() const noexcept {
-    if (auto* taken = std::get_if<TakenException>(&state_)) return taken->type();
-    if (auto* made = std::get_if<MadeException>(&state_)) return made->type;
-    return PyExc_TypeError;
-}
-
-void Failure::raise() && {
-    if (auto* taken = std::get_if<TakenException>(&state_)) {
-        std::move(*taken).restore();
-        return;
-    }
-    Text message;
-    PyObject* type = PyExc_TypeError;
-    if (auto* made_exception = std::get_if<MadeException>(&state_)) {
-        type = made_exception->type;
-        message = std::move(made_exception->message);
-    } else {
-        auto& conversion = *std::get_if<ConversionError>(&state_);
-        message = conversion_message(conversion.object_type.get(), conversion.target);
-    }
-    auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(),
-                                                            std::ssize(message)));
-    if (!text) api_call_failed();
-    PyErr_SetObject(type, text.get());
-}
 
 void raise_fault(std::string_view message, std::source_location where) {
     Text diagnostic = format_message(

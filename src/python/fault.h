@@ -36,6 +36,11 @@ private:
 // exception and raises the fault "Python API call failed".
 [[noreturn]] void api_call_failed(std::source_location where = std::source_location::current());
 
+// Taking the module's own fault exception out of the interpreter: Python code that
+// raised it inside a call wants the call to end as a fault, not as a failed read.
+// Prints the exception's traceback and throws the fault.
+[[noreturn]] void resume_panic(TakenException taken);
+
 // The fault exception type, created on first need and kept for the process.
 PyObject* panic_exception_type();
 
