@@ -231,32 +231,6 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// The exception being raised now becomes the __cause__ of a new `type(message)`.
-[[gnu::cold]] Failure chained_failure(PyObject* type, std::string_view message,
-                                      Failure cause) {
-    std::move(cause).raise();
-    TakenException taken = TakenException::fetch();
-    OwnedRef cause_value;
-#if PY_VERSION_HEX >= 0x030C0000
-    cause_value = OwnedRef::borrow(taken.value());
-#else
-    PyObject* cause_type = OwnedRef::borrow(taken.type()).release();
-    PyObject* value = OwnedRef::borrow(taken.value()).release();
-    PyObject* traceback = OwnedRef::borrow(taken.traceback()).release();
-    PyErr_NormalizeException(&cause_type, &value, &traceback);
-    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
-    Py_XDECREF(cause_type);
-    Py_XDECREF(traceback);
-    cause_value = OwnedRef::steal(value);
-#endif
-    auto error = OwnedRef::steal(PyObject_CallFunction(type, "s#", message.data(),
-                                                       std::ssize(message)));
-    if (!error) return Failure::fetch();
-    PyException_SetCause(error.get(), cause_value.release());
-    PyErr_SetObject(type, error.get());
-    return Failure::fetch();
-}
-
 Result<PyTypeObject*> get_validator_type() {
     if (validator_type != nullptr) return validator_type;
     PyObject* made = PyType_FromSpec(&validator_spec);

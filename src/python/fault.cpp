@@ -120,6 +120,35 @@ Text render_exception(const TakenException& exception) {
                            part(exception.traceback())});
 }
 
+// Normalises the cause first before 3.12: an exception set by a C call may be only a
+// type and an argument, and a cause must be an exception instance.
+Failure chained_failure(PyObject* type, std::string_view message, Failure cause) {
+    std::move(cause).raise();
+    TakenException taken = TakenException::fetch();
+    OwnedRef cause_value;
+#if PY_VERSION_HEX >= 0x030C0000
+    cause_value = OwnedRef::borrow(taken.value());
+#else
+    PyObject* cause_type = OwnedRef::borrow(taken.type()).release();
+    PyObject* value = OwnedRef::borrow(taken.value()).release();
+    PyObject* traceback = OwnedRef::borrow(taken.traceback()).release();
+    PyErr_NormalizeException(&cause_type, &value, &traceback);
+    // Owned again at once: normalising may have replaced any of the three.
+    auto normalised_type = OwnedRef::steal(cause_type);
+    auto normalised_traceback = OwnedRef::steal(traceback);
+    cause_value = OwnedRef::steal(value);
+    if (normalised_traceback) {
+        PyException_SetTraceback(cause_value.get(), normalised_traceback.get());
+    }
+#endif
+    auto error = OwnedRef::steal(PyObject_CallFunction(type, "s#", message.data(),
+                                                       std::ssize(message)));
+    if (!error) return Failure::fetch();
+    PyException_SetCause(error.get(), cause_value.release());
+    PyErr_SetObject(type, error.get());
+    return Failure::fetch();
+}
+
 namespace detail {
 
 PyObject* raise_failure_at_boundary(Failure failure) noexcept {

@@ -47,6 +47,10 @@ PyObject* panic_exception_type();
 // "type: ..., value: ..., traceback: ..." for fault messages that carry an exception.
 Text render_exception(const TakenException& exception);
 
+// A new `type(message)` whose __cause__ is the exception of `cause`, for an error
+// that says what the module was doing when `cause` was raised.
+[[gnu::cold]] Failure chained_failure(PyObject* type, std::string_view message, Failure cause);
+
 namespace detail {
 // Raise a failure, or a fault caught by a guard, as the call's exception. A fault
 // raised while doing so cannot be reported to anyone: the process ends.
