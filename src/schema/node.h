@@ -36,15 +36,11 @@ enum class NodeKind : std::uint8_t {
 class ValidatorNode;
 struct FieldEntry;
 
-// Finds the entry of a Fields node by its key without a scan. Built only where the
-// key texts of the node are distinct, which makes any entry found by text the same
-// one that a scan in schema order would find first.
+// The hash index of a Fields node, built and searched by the field lookup
+// (schema/fields.h), which is the only reader of its slots.
 class FieldIndex {
 public:
-    static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-    // Nodes with fewer entries scan; a scan that starts after the previous match is
-    // as fast for them.
-    static constexpr std::size_t kMinIndexed = 8;
+    static FieldIndex build(std::span<const FieldEntry> entries);
 
     // Whether the entries' key texts are all distinct; false makes lookups scan.
     bool distinct() const noexcept { return distinct_; }
@@ -56,9 +52,6 @@ public:
                      SameKey same_key) const noexcept;
 
 private:
-    friend class ValidatorNode;
-    static FieldIndex build(std::span<const FieldEntry> entries);
-
     // Open addressing with linear probing; a slot holds an entry's index + 1, 0 is free.
     NativeVector<std::uint32_t> slots_;
     bool distinct_ = true;
@@ -142,18 +135,6 @@ struct FieldEntry {
     // within the process; only the field index uses it.
     std::int64_t hash = 0;
 };
-
-template <class SameKey>
-std::size_t FieldIndex::find(std::span<const FieldEntry> entries, std::int64_t hash,
-                             SameKey same_key) const noexcept {
-    std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = static_cast<std::size_t>(hash) & mask;; slot = (slot + 1) & mask) {
-        std::uint32_t held = slots_[slot];
-        if (held == 0) return kNotFound;
-        const FieldEntry& entry = entries[held - 1];
-        if (entry.hash == hash && same_key(entry)) return held - 1;
-    }
-}
 
 inline const Bounds& ValidatorNode::bounds() const noexcept {
     switch (kind()) {

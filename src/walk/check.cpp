@@ -201,7 +201,7 @@ WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContex
             if (!view) return context.fail(std::move(view).take_failure());
             text = view.value();
         }
-        std::size_t field = fields.find(key, text);
+        std::size_t field = fields.find(text, [key] { return str_hash(key); });
         if (field == kNoField) return WalkOutcome::Invalid;
         WalkOutcome outcome = dispatch(fields.entries()[field].node, value, context);
         if (outcome != WalkOutcome::Valid) return outcome;

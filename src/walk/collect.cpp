@@ -262,7 +262,7 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
         }
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
-        std::size_t field = fields.find(key.get(), text.value());
+        std::size_t field = fields.find(text.value(), [&key] { return str_hash(key.get()); });
         if (field == kNoField) return WalkOutcome::Unsupported;
         if (!seen.empty()) seen[field] = 1;
         Step step(*this, text.value());
