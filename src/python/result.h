@@ -81,14 +81,14 @@ private:
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}
+    Result(T value) : state_(std::in_place_type<T>, std::move(value)) {}
+    Result(Failure failure) : state_(std::in_place_type<Failure>, std::move(failure)) {}
 
-    explicit operator bool() const noexcept { return state_.index() == 0; }
-    T& value() & noexcept { return *std::get_if<0>(&state_); }
-    const T& value() const& noexcept { return *std::get_if<0>(&state_); }
-    T&& value() && noexcept { return std::move(*std::get_if<0>(&state_)); }
-    Failure take_failure() && noexcept { return std::move(*std::get_if<1>(&state_)); }
+    explicit operator bool() const noexcept { return std::holds_alternative<T>(state_); }
+    T& value() & noexcept { return *std::get_if<T>(&state_); }
+    const T& value() const& noexcept { return *std::get_if<T>(&state_); }
+    T&& value() && noexcept { return std::move(*std::get_if<T>(&state_)); }
+    Failure take_failure() && noexcept { return std::move(*std::get_if<Failure>(&state_)); }
 
 private:
     std::variant<T, Failure> state_;

@@ -262,7 +262,8 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
         }
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
-        std::size_t field = fields.find(text.value(), [&key] { return str_hash(key.get()); });
+        std::size_t field =
+            fields.find(text.value(), [held = key.get()] { return str_hash(held); });
         if (field == kNoField) return WalkOutcome::Unsupported;
         if (!seen.empty()) seen[field] = 1;
         Step step(*this, text.value());
