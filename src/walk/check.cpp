@@ -39,7 +39,7 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
         switch (read_walk_i64(object, value, context)) {
             case IntRead::Read: break;
             case IntRead::NotInt: return WalkOutcome::Invalid;
-            case IntRead::Failed: return WalkOutcome::Failed;
+            case IntRead::Failed: return context.failed();
         }
         if constexpr (Kind == NodeKind::Int) {
             return WalkOutcome::Valid;
@@ -140,7 +140,7 @@ struct ValuesLoop {
 [[gnu::noinline]] WalkOutcome check_list(const ValidatorNode& node, PyObject* object,
                                          WalkContext& context) {
     if (!is_list(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     if (node.kind() == NodeKind::ListSized &&
         !length_within(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object)))) {
         return WalkOutcome::Invalid;
@@ -151,14 +151,14 @@ struct ValuesLoop {
 [[gnu::noinline]] WalkOutcome check_dict(const ValidatorNode& node, PyObject* object,
                                          WalkContext& context) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     return by_item_kind<ValuesLoop>(node.child(), object, context);
 }
 
 [[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
                                            WalkContext& context) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     FieldFinder fields(node);
     // Equal sizes first: a missing field or an extra key fails before any value is read.
     if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != fields.entries().size()) {
@@ -205,14 +205,9 @@ WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext
 
 Result<OwnedRef> run_validate(const ValidatorNode& root, PyObject* data) {
     WalkContext context;
-    switch (check_value(root, data, context)) {
-        case WalkOutcome::Valid:
-            return OwnedRef::borrow(data);
-        case WalkOutcome::Failed:
-            return std::move(*context.failure);
-        default:
-            return OwnedRef::borrow(Py_None);
-    }
+    WalkOutcome outcome = check_value(root, data, context);
+    if (WalkContext::is_failed(outcome)) return std::move(context).take_failure();
+    return OwnedRef::borrow(outcome == WalkOutcome::Valid ? data : Py_None);
 }
 
 }  // namespace brindle

@@ -156,7 +156,7 @@ struct Collector {
 // Folds a child's outcome into its container's: Unsupported and failures end the
 // container's walk, a violation below makes the container Invalid.
 bool absorb(WalkOutcome child, WalkOutcome& container) noexcept {
-    if (child == WalkOutcome::Unsupported || child == WalkOutcome::Failed) {
+    if (child == WalkOutcome::Unsupported || WalkContext::is_failed(child)) {
         container = child;
         return false;
     }
@@ -169,7 +169,7 @@ WalkOutcome Collector::walk_int(const ValidatorNode& node, PyObject* object) {
     switch (read_walk_i64(object, value, context)) {
         case IntRead::Read: break;
         case IntRead::NotInt: return record(Fixed::Int, object);
-        case IntRead::Failed: return WalkOutcome::Failed;
+        case IntRead::Failed: return context.failed();
     }
     if (node.kind() == NodeKind::Int) return WalkOutcome::Valid;
     BoundCheck check = check_bounds(node.bounds(), static_cast<double>(value));
@@ -202,7 +202,7 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
         if (is_tuple(object)) return WalkOutcome::Unsupported;
         return record(Fixed::List, object);
     }
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     if (node.kind() == NodeKind::ListSized) {
         auto length = static_cast<std::uint64_t>(PyList_GET_SIZE(object));
         LengthCheck check = check_length(node.lengths(), length);
@@ -223,7 +223,7 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
 
 WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     if (!is_dict(object)) return record(Fixed::Dict, object);
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     const ValidatorNode& value_node = node.child();
     WalkOutcome outcome = WalkOutcome::Valid;
     DictCursor cursor(object);
@@ -241,7 +241,7 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
 
 WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) {
     if (!is_dict(object)) return record(Fixed::Dict, object);
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     FieldFinder fields(node);
     std::span<const FieldEntry> entries = fields.entries();
     auto present = static_cast<std::size_t>(PyDict_GET_SIZE(object));
@@ -320,14 +320,10 @@ Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     if (!errors) api_call_failed();
     Collector collector{errors.get(), {}, {}, {}};
     collector.segments.reserve(16);
-    switch (collector.walk(root, data)) {
-        case WalkOutcome::Failed:
-            return std::move(*collector.context.failure);
-        case WalkOutcome::Unsupported:
-            return OwnedRef::borrow(Py_None);
-        default:
-            return errors;
-    }
+    WalkOutcome outcome = collector.walk(root, data);
+    if (WalkContext::is_failed(outcome)) return std::move(collector.context).take_failure();
+    if (outcome == WalkOutcome::Unsupported) return OwnedRef::borrow(Py_None);
+    return errors;
 }
 
 }  // namespace brindle

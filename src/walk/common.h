@@ -17,28 +17,46 @@
 
 namespace brindle {
 
-// How one step of a walk ended. A failure is parked in the walk's context, so that
-// the common outcomes travel in a register.
-enum class WalkOutcome : std::uint8_t { Valid, Invalid, Unsupported, Failed };
+// How one step of a walk ended: valid, invalid, declined by the core, or failed. The
+// failure is parked in the walk's context, so that outcomes travel in a register.
+// The failed outcome has no name: only the context makes it, when a failure is
+// parked, and only the context tells it apart (WalkContext::is_failed).
+enum class WalkOutcome : std::uint8_t { Valid, Invalid, Unsupported };
 
-struct WalkContext {
-    std::optional<Failure> failure;
-    // Compiled trees are as deep as the stack of the thread that compiled them
-    // allowed; this thread's stack may be smaller.
-    std::uintptr_t stack_floor = brindle::stack_floor();
+class WalkContext {
+public:
+    static bool is_failed(WalkOutcome outcome) noexcept { return outcome == kFailed; }
 
+    // Parks the failure that ends the walk.
     WalkOutcome fail(Failure error) {
-        failure.emplace(std::move(error));
-        return WalkOutcome::Failed;
+        failure_.emplace(std::move(error));
+        return kFailed;
+    }
+
+    // The outcome of a step whose failure a callee (enter, read_walk_i64) has parked.
+    WalkOutcome failed() const noexcept { return kFailed; }
+
+    // The parked failure of a walk that ended failed; its absence is a defect.
+    Failure take_failure() && {
+        if (!failure_) raise_fault("a walk ended failed without a parked failure");
+        return std::move(*failure_);
     }
 
     // Checked once per container level: false (and a RecursionError) when one more
     // level would come too close to the end of the stack.
     [[gnu::always_inline]] bool enter() {
-        if (!stack_exhausted(stack_floor)) [[likely]] return true;
+        if (!stack_exhausted(stack_floor_)) [[likely]] return true;
         fail(Failure::made(PyExc_RecursionError, "maximum recursion depth exceeded while validating"));
         return false;
     }
+
+private:
+    static constexpr auto kFailed = static_cast<WalkOutcome>(3);
+
+    std::optional<Failure> failure_;
+    // Compiled trees are as deep as the stack of the thread that compiled them
+    // allowed; this thread's stack may be smaller.
+    std::uintptr_t stack_floor_ = stack_floor();
 };
 
 enum class IntRead : std::uint8_t { Read, NotInt, Failed };
