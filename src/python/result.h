@@ -99,11 +99,3 @@ using Status = Result<Done>;
 inline Status ok() noexcept { return Done{}; }
 
 }  // namespace brindle
-
-// Passes a failed result upward from a function returning any Result-like type.
-#define BRINDLE_TRY(expr)                                      \
-    do {                                                       \
-        if (auto&& brindle_r_ = (expr); !brindle_r_) {         \
-            return std::move(brindle_r_).take_failure();       \
-        }                                                      \
-    } while (false)
