@@ -16,6 +16,7 @@
 #include "python/fault.h"
 #include "python/ref.h"
 #include "python/result.h"
+#include "python/singleton.h"
 #include "schema/compile.h"
 #include "schema/node.h"
 #include "walk/check.h"
@@ -235,15 +236,15 @@ PyModuleDef module_def = {
 };
 
 Result<PyTypeObject*> get_validator_type() {
-    if (validator_type != nullptr) return validator_type;
-    PyObject* made = PyType_FromSpec(&validator_spec);
-    if (made == nullptr) {
-        return chained_failure(PyExc_RuntimeError,
-                               "An error occurred while initializing class NativeValidator",
-                               Failure::fetch());
-    }
-    validator_type = reinterpret_cast<PyTypeObject*>(made);
-    return validator_type;
+    return singleton(validator_type, []() -> Result<OwnedRef> {
+        auto made = OwnedRef::steal(PyType_FromSpec(&validator_spec));
+        if (!made) {
+            return chained_failure(PyExc_RuntimeError,
+                                   "An error occurred while initializing class NativeValidator",
+                                   Failure::fetch());
+        }
+        return made;
+    });
 }
 
 // Adds `value` to the module under `name` and lists the name in __all__.

@@ -2,6 +2,7 @@
 
 #include "core/render.h"
 #include "core/text.h"
+#include "python/singleton.h"
 
 namespace brindle {
 
@@ -12,22 +13,9 @@ PyObject* name_slot = nullptr;
 PyObject* qualname_slot = nullptr;
 PyObject* module_slot = nullptr;
 
-PyObject* interned(PyObject*& slot, std::string_view text) {
-    if (slot != nullptr) return slot;
-    PyObject* made = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
-    if (made == nullptr) api_call_failed();
-    PyUnicode_InternInPlace(&made);
-    if (slot != nullptr) {
-        Py_DECREF(made);
-    } else {
-        slot = made;
-    }
-    return slot;
-}
-
-PyObject* dunder_name() { return interned(name_slot, "__name__"); }
-PyObject* dunder_qualname() { return interned(qualname_slot, "__qualname__"); }
-PyObject* dunder_module() { return interned(module_slot, "__module__"); }
+PyObject* dunder_name() { return interned_str(name_slot, "__name__"); }
+PyObject* dunder_qualname() { return interned_str(qualname_slot, "__qualname__"); }
+PyObject* dunder_module() { return interned_str(module_slot, "__module__"); }
 
 PyObject* type_object(PyObject* object) noexcept {
     return reinterpret_cast<PyObject*>(Py_TYPE(object));

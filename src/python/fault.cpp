@@ -8,6 +8,7 @@
 
 #include "core/render.h"
 #include "python/access.h"
+#include "python/singleton.h"
 
 namespace brindle {
 
@@ -94,21 +95,16 @@ void api_call_failed(std::source_location where) {
 }
 
 PyObject* panic_exception_type() {
-    if (panic_type_slot != nullptr) return panic_type_slot;
-    PyObject* made = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException,
-                                               nullptr);
-    if (made == nullptr) {
-        TakenException cause = TakenException::fetch();
-        raise_fault(view_of(format_message("Failed to initialize new exception type.: {}",
-                                           {render_exception(cause)})));
-    }
-    // Making the type ran Python code, which may have come back here first.
-    if (panic_type_slot != nullptr) {
-        Py_DECREF(made);
-    } else {
-        panic_type_slot = made;
-    }
-    return panic_type_slot;
+    return singleton(panic_type_slot, [] {
+        auto made = OwnedRef::steal(
+            PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr));
+        if (!made) {
+            TakenException cause = TakenException::fetch();
+            raise_fault(view_of(format_message("Failed to initialize new exception type.: {}",
+                                               {render_exception(cause)})));
+        }
+        return made;
+    });
 }
 
 Text render_exception(const TakenException& exception) {

@@ -3,6 +3,7 @@
 #include "core/render.h"
 #include "core/text.h"
 #include "python/access.h"
+#include "python/singleton.h"
 #include "walk/common.h"
 
 namespace brindle {
@@ -19,15 +20,8 @@ PyObject* fixed_message(Fixed which) {
     };
     // Written once under the interpreter lock and kept for the process.
     static PyObject* made[static_cast<std::size_t>(Fixed::Count)] = {};
-    PyObject*& slot = made[static_cast<std::size_t>(which)];
-    if (slot == nullptr) {
-        std::string_view text = texts[static_cast<std::size_t>(which)];
-        PyObject* str = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
-        if (str == nullptr) api_call_failed();
-        PyUnicode_InternInPlace(&str);
-        slot = str;
-    }
-    return slot;
+    auto index = static_cast<std::size_t>(which);
+    return interned_str(made[index], texts[index]);
 }
 
 // One collect call: the list that receives the entries, where the walk is, and the
