@@ -193,11 +193,17 @@ Text display_text(PyObject* object) {
     auto view = utf8_view(str.get());
     if (view) return Text(view.value());
     Failure dropped = std::move(view).take_failure();  // lone surrogates: shown as U+FFFD
+    // Each byte of an encoded surrogate is a maximal ill-formed subpart, which the
+    // interpreter's "replace" decoding turns into one U+FFFD.
     auto bytes = OwnedRef::steal(PyUnicode_AsEncodedString(str.get(), "utf-8", "surrogatepass"));
     if (!bytes) api_call_failed();
-    return replace_ill_formed_utf8(
-        std::string_view(PyBytes_AS_STRING(bytes.get()),
-                         static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+    auto replaced = OwnedRef::steal(PyUnicode_DecodeUTF8(
+        PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+    if (!replaced) api_call_failed();
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(replaced.get(), &size);
+    if (data == nullptr) api_call_failed();
+    return Text(data, static_cast<std::size_t>(size));
 }
 
 }  // namespace brindle
