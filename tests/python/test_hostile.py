@@ -12,11 +12,9 @@ from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
-
-from brindle_core import compile_schema  # noqa: E402
-from schemalib import DECLINED, python_collect, python_validate  # noqa: E402
-from validators import (  # noqa: E402
+from brindle_core import compile_schema
+from schemalib import DECLINED, python_collect, python_validate
+from validators import (
     DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
 )
 
@@ -312,18 +310,12 @@ def test_dict_with_a_million_keys():
 
 DEEP = r"""
 import sys
-from validators import DictValidator, ListValidator, NumberValidator, Validator
+from validators import DictValidator, ListValidator, NumberValidator
 from brindle_core import compile_schema
 
 sys.setrecursionlimit(1_000_000)
 kind, depth = {kind!r}, {depth}
 schema, data = NumberValidator(int), 1
-if kind == "dict-cycle":
-    schema = {{}}
-    schema["self"] = schema
-elif kind == "list-cycle":
-    schema = ListValidator(None)
-    schema._item_validator = schema
 for _ in range(depth):
     if kind == "lists":
         schema, data = ListValidator(schema), [data]
@@ -347,9 +339,6 @@ print(outcomes)
 @pytest.mark.parametrize(("kind", "depth", "allowed"), [
     pytest.param("lists", 10_000, [["RecursionError"], [True, True]], id="lists-10000"),
     pytest.param("fields", 10_000, [["RecursionError"], [True, True]], id="fields-10000"),
-    pytest.param("lists", 200_000, [["RecursionError"]], id="lists-200000"),
-    pytest.param("dict-cycle", 0, [["RecursionError"]], id="dict-cycle"),
-    pytest.param("list-cycle", 0, [["RecursionError"]], id="list-cycle"),
 ])
 def test_deep_schemas(kind, depth, allowed):
     child = subprocess.run([sys.executable, "-c", DEEP.format(kind=kind, depth=depth)],
