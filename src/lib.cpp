@@ -1,19 +1,22 @@
 // The module as the interpreter sees it: PyInit_brindle_core, compile_schema and
 // the NativeValidator type with validate and collect.
 //
-// Each entry binds its arguments, then hands over to the part that owns the work
-// (the compiler, the two walks); the guard around it turns whatever comes back into
-// a result or a raised exception.
+// Each entry binds its arguments, then hands over to the part that owns the work:
+// compile_schema to the compiler (schema/compile.h), validate to the boolean walk
+// (walk/check.h) and collect to the error-collecting walk (walk/collect.h). The
+// guard around each entry turns whatever comes back into a result or a raised
+// exception.
 #include <atomic>
 #include <cstdint>
 #include <new>
 #include <string_view>
 
+#include "core/render.h"
 #include "python/access.h"
 #include "python/fault.h"
 #include "python/ref.h"
-#include "python/render.h"
 #include "python/result.h"
+#include "python/singleton.h"
 #include "schema/compile.h"
 #include "schema/node.h"
 #include "walk/check.h"
@@ -40,20 +43,20 @@ constexpr const char* kSubinterpreterMessage =
 // ---------------------------------------------------------------------------
 // Argument binding. Each callable takes one parameter, by position or keyword.
 
-struct ArgumentSpec {
+struct CallableParameters {
     std::string_view display_name;  // "compile_schema()", "NativeValidator.validate()"
     std::string_view parameter;
 };
 
-constexpr ArgumentSpec compile_schema_args{"compile_schema()", "schema"};
-constexpr ArgumentSpec validate_args{"NativeValidator.validate()", "data"};
-constexpr ArgumentSpec collect_args{"NativeValidator.collect()", "data"};
+constexpr CallableParameters compile_schema_args{"compile_schema()", "schema"};
+constexpr CallableParameters validate_args{"NativeValidator.validate()", "data"};
+constexpr CallableParameters collect_args{"NativeValidator.collect()", "data"};
 
 [[gnu::cold, gnu::noinline]] Failure argument_error(Text message) {
     return Failure::made(PyExc_TypeError, view_of(message));
 }
 
-Result<PyObject*> bind_one_argument(const ArgumentSpec& spec, PyObject* const* args,
+Result<PyObject*> bind_one_argument(const CallableParameters& spec, PyObject* const* args,
                                     Py_ssize_t nargs, PyObject* kwnames) {
     if (nargs > 1) {
         return argument_error(format_message(
@@ -121,26 +124,27 @@ Result<OwnedRef> new_validator(ValidatorNode root) {
     return OwnedRef::steal(object);
 }
 
-PyObject* validator_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+// validate and collect: bind `data`, hold the validator, run the walk over its tree.
+template <auto walk>
+PyObject* walk_entry(const CallableParameters& parameters, PyObject* self, PyObject* const* args,
+                     Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return guard([&]() -> Result<OwnedRef> {
-        auto data = bind_one_argument(validate_args, args, nargs, kwnames);
+        auto data = bind_one_argument(parameters, args, nargs, kwnames);
         if (!data) return std::move(data).take_failure();
         auto held = hold_validator(self);
         if (!held) return std::move(held).take_failure();
-        return run_validate(root_of(held.value()), data.value());
+        return walk(root_of(held.value()), data.value());
     });
+}
+
+PyObject* validator_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+    return walk_entry<run_validate>(validate_args, self, args, nargs, kwnames);
 }
 
 PyObject* validator_collect(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) noexcept {
-    return guard([&]() -> Result<OwnedRef> {
-        auto data = bind_one_argument(collect_args, args, nargs, kwnames);
-        if (!data) return std::move(data).take_failure();
-        auto held = hold_validator(self);
-        if (!held) return std::move(held).take_failure();
-        return run_collect(root_of(held.value()), data.value());
-    });
+    return walk_entry<run_collect>(collect_args, self, args, nargs, kwnames);
 }
 
 PyObject* validator_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
@@ -231,42 +235,16 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// The exception being raised now becomes the __cause__ of a new `type(message)`.
-[[gnu::cold]] Failure chained_failure(PyObject* type, std::string_view message,
-                                      Failure cause) {
-    std::move(cause).raise();
-    TakenException taken = TakenException::fetch();
-    OwnedRef cause_value;
-#if PY_VERSION_HEX >= 0x030C0000
-    cause_value = OwnedRef::borrow(taken.value());
-#else
-    PyObject* cause_type = OwnedRef::borrow(taken.type()).release();
-    PyObject* value = OwnedRef::borrow(taken.value()).release();
-    PyObject* traceback = OwnedRef::borrow(taken.traceback()).release();
-    PyErr_NormalizeException(&cause_type, &value, &traceback);
-    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
-    Py_XDECREF(cause_type);
-    Py_XDECREF(traceback);
-    cause_value = OwnedRef::steal(value);
-#endif
-    auto error = OwnedRef::steal(PyObject_CallFunction(type, "s#", message.data(),
-                                                       std::ssize(message)));
-    if (!error) return Failure::fetch();
-    PyException_SetCause(error.get(), cause_value.release());
-    PyErr_SetObject(type, error.get());
-    return Failure::fetch();
-}
-
 Result<PyTypeObject*> get_validator_type() {
-    if (validator_type != nullptr) return validator_type;
-    PyObject* made = PyType_FromSpec(&validator_spec);
-    if (made == nullptr) {
-        return chained_failure(PyExc_RuntimeError,
-                               "An error occurred while initializing class NativeValidator",
-                               Failure::fetch());
-    }
-    validator_type = reinterpret_cast<PyTypeObject*>(made);
-    return validator_type;
+    return singleton(validator_type, []() -> Result<OwnedRef> {
+        auto made = OwnedRef::steal(PyType_FromSpec(&validator_spec));
+        if (!made) {
+            return chained_failure(PyExc_RuntimeError,
+                                   "An error occurred while initializing class NativeValidator",
+                                   Failure::fetch());
+        }
+        return made;
+    });
 }
 
 // Adds `value` to the module under `name` and lists the name in __all__.
@@ -299,7 +277,8 @@ Status populate_module(PyObject* module) {
     if (!function) return Failure::fetch();
     auto function_name = name_object(function.get());
     if (!function_name) return std::move(function_name).take_failure();
-    BRINDLE_TRY(add_to_module(module, function_name.value().get(), function.get()));
+    auto added = add_to_module(module, function_name.value().get(), function.get());
+    if (!added) return std::move(added).take_failure();
 
     auto type = get_validator_type();
     if (!type) return std::move(type).take_failure();
@@ -320,7 +299,8 @@ Result<OwnedRef> init_module() {
 
     auto module = OwnedRef::steal(PyModule_Create2(&module_def, 1013));
     if (!module) return Failure::fetch();
-    BRINDLE_TRY(populate_module(module.get()));
+    auto populated = populate_module(module.get());
+    if (!populated) return std::move(populated).take_failure();
     module_cache = OwnedRef::borrow(module.get()).release();
     return module;
 }

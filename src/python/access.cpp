@@ -1,7 +1,8 @@
 #include "python/access.h"
 
-#include "python/render.h"
-#include "python/text.h"
+#include "core/render.h"
+#include "core/text.h"
+#include "python/singleton.h"
 
 namespace brindle {
 
@@ -12,28 +13,8 @@ PyObject* name_slot = nullptr;
 PyObject* qualname_slot = nullptr;
 PyObject* module_slot = nullptr;
 
-// Null, with the exception pending, when the name cannot be made.
-PyObject* made_interned(PyObject*& slot, std::string_view text) noexcept {
-    if (slot != nullptr) return slot;
-    PyObject* made = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
-    if (made == nullptr) return nullptr;
-    PyUnicode_InternInPlace(&made);
-    if (slot != nullptr) {
-        Py_DECREF(made);
-    } else {
-        slot = made;
-    }
-    return slot;
-}
-
-PyObject* interned(PyObject*& slot, std::string_view text) {
-    PyObject* name = made_interned(slot, text);
-    if (name == nullptr) api_call_failed();
-    return name;
-}
-
-PyObject* dunder_name() { return interned(name_slot, "__name__"); }
-PyObject* dunder_module() { return interned(module_slot, "__module__"); }
+PyObject* dunder_name() { return interned_str(name_slot, "__name__"); }
+PyObject* dunder_module() { return interned_str(module_slot, "__module__"); }
 
 PyObject* type_object(PyObject* object) noexcept {
     return reinterpret_cast<PyObject*>(Py_TYPE(object));
@@ -85,20 +66,20 @@ Result<Text> class_name(PyObject* object) {
 
 std::optional<Text> conversion_message(PyObject* object_type, const char* target) {
     // This runs while a guard raises, where a fault would end the process: no step
-    // here may fault. Where memory runs out, its MemoryError is the exception to
-    // raise rather than a message with a placeholder in it.
+    // here may fault. Where memory runs out (a built-in type's __qualname__ is a new
+    // str on each read), the MemoryError is the exception to raise, not a message
+    // with a placeholder in it.
     Text type_text("<failed to extract type name>");
-    PyObject* name = made_interned(qualname_slot, "__qualname__");
+    PyObject* name = interned_str_or_null(qualname_slot, "__qualname__");
     auto qualname = OwnedRef::steal(name == nullptr ? nullptr
                                                     : PyObject_GetAttr(object_type, name));
-    Py_ssize_t size = 0;
-    const char* text = nullptr;
     if (qualname && is_str(qualname.get())) {
-        text = PyUnicode_AsUTF8AndSize(qualname.get(), &size);
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(qualname.get(), &size);
         if (text != nullptr) type_text.assign(text, static_cast<std::size_t>(size));
     }
     if (PyErr_Occurred()) {
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) return std::nullopt;
+        if (ran_out_of_memory()) return std::nullopt;
         // Dropped as taken, not resumed as a fault even when it is the fault exception.
         TakenException::fetch();
     }
@@ -219,11 +200,17 @@ Text display_text(PyObject* object) {
     auto view = utf8_view(str.get());
     if (view) return Text(view.value());
     Failure dropped = std::move(view).take_failure();  // lone surrogates: shown as U+FFFD
+    // Each byte of an encoded surrogate is a maximal ill-formed subpart, which the
+    // interpreter's "replace" decoding turns into one U+FFFD.
     auto bytes = OwnedRef::steal(PyUnicode_AsEncodedString(str.get(), "utf-8", "surrogatepass"));
     if (!bytes) api_call_failed();
-    return replace_ill_formed_utf8(
-        std::string_view(PyBytes_AS_STRING(bytes.get()),
-                         static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+    auto replaced = OwnedRef::steal(PyUnicode_DecodeUTF8(
+        PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+    if (!replaced) api_call_failed();
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(replaced.get(), &size);
+    if (data == nullptr) api_call_failed();
+    return Text(data, static_cast<std::size_t>(size));
 }
 
 }  // namespace brindle

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string_view>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 #include "python/fault.h"
 #include "python/ref.h"
 #include "python/result.h"

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/render.h"
 #include "python/access.h"
-#include "python/render.h"
+#include "python/singleton.h"
 
 namespace brindle {
 
@@ -35,42 +36,18 @@ void write_stderr(std::string_view text) noexcept {
     std::abort();
 }
 
-// Making an exception's type, text or arguments ran out of memory: the interpreter's
-// MemoryError is pending and is what the call raises. Faulting instead would end
-// the process, since this happens while a failure or a fault is being raised.
-bool ran_out_of_memory() noexcept {
-    return PyErr_Occurred() != nullptr && PyErr_ExceptionMatches(PyExc_MemoryError);
-}
-
-// The fault exception type, made on first need; null, with the exception that
-// making it raised pending, when that failed.
-PyObject* made_panic_type() noexcept {
-    if (panic_type_slot != nullptr) return panic_type_slot;
-    PyObject* made = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException,
-                                               nullptr);
-    if (made == nullptr) return nullptr;
-    // Making the type ran Python code, which may have come back here first.
-    if (panic_type_slot != nullptr) {
-        Py_DECREF(made);
-    } else {
-        panic_type_slot = made;
-    }
-    return panic_type_slot;
-}
-
 [[noreturn]] void type_creation_failed() {
     TakenException cause = TakenException::fetch();
     raise_fault(view_of(format_message("Failed to initialize new exception type.: {}",
                                        {render_exception(cause)})));
 }
 
-// Raises the fault exception with `message` as its one argument.
+// Raises the fault exception with `message` as its one argument. This runs while a
+// guard raises, where a fault would end the process: without memory for the type,
+// the text or the arguments, the MemoryError is left to be raised instead.
 void raise_panic(std::string_view message) {
-    PyObject* type = made_panic_type();
-    if (type == nullptr) {
-        if (ran_out_of_memory()) return;
-        type_creation_failed();
-    }
+    PyObject* type = panic_exception_type_or_null();
+    if (type == nullptr) return;
     auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(),
                                                             std::ssize(message)));
     if (!text && ran_out_of_memory()) return;
@@ -81,9 +58,9 @@ void raise_panic(std::string_view message) {
     PyErr_SetObject(type, args.get());
 }
 
-// Taking the module's own fault exception out of the interpreter: Python code that
-// raised it inside a call wants the call to end as a fault, not as a failed read.
-[[noreturn]] void resume_panic(TakenException taken) {
+}  // namespace
+
+void resume_panic(TakenException taken) {
     Text message("Unwrapped panic from Python code");
     if (taken.value() != nullptr) {
         OwnedRef instance = taken.instance();
@@ -104,6 +81,8 @@ void raise_panic(std::string_view message) {
     throw InternalFault(std::move(message));
 }
 
+namespace {
+
 Text thread_label() {
     char name[64] = "?";
     if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) name[0] = '\0';
@@ -112,112 +91,6 @@ Text thread_label() {
 }
 
 }  // namespace
-
-TakenException TakenException::fetch() noexcept {
-    TakenException taken;
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* value = PyErr_GetRaisedException();
-    if (value != nullptr) {
-        taken.type_ = OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(value)));
-        taken.traceback_ = OwnedRef::steal(PyException_GetTraceback(value));
-        taken.value_ = OwnedRef::steal(value);
-    }
-#else
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    taken.type_ = OwnedRef::steal(type);
-    taken.value_ = OwnedRef::steal(value);
-    taken.traceback_ = OwnedRef::steal(traceback);
-#endif
-    return taken;
-}
-
-OwnedRef TakenException::instance() const noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-    return OwnedRef::borrow(value_.get());
-#else
-    // Normalised on copies: the triple itself is restored exactly as taken.
-    PyObject* type = OwnedRef::borrow(type_.get()).release();
-    PyObject* value = OwnedRef::borrow(value_.get()).release();
-    PyObject* traceback = OwnedRef::borrow(traceback_.get()).release();
-    PyErr_NormalizeException(&type, &value, &traceback);
-    auto normalised_type = OwnedRef::steal(type);
-    auto normalised = OwnedRef::steal(value);
-    auto normalised_traceback = OwnedRef::steal(traceback);
-    // Making the instance failed when it left another exception in its place.
-    if (!normalised || !PyErr_GivenExceptionMatches(normalised_type.get(), type_.get())) {
-        return OwnedRef();
-    }
-    return normalised;
-#endif
-}
-
-void TakenException::restore() && noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-    traceback_ = OwnedRef();
-    type_ = OwnedRef();
-    PyErr_SetRaisedException(value_.release());
-#else
-    PyErr_Restore(type_.release(), value_.release(), traceback_.release());
-#endif
-}
-
-Failure Failure::fetch() {
-    TakenException taken = TakenException::fetch();
-    if (!taken) {
-        return made(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-    PyObject* panic_type = made_panic_type();
-    if (panic_type == nullptr) {
-        // No exception of a type not made yet can be pending: without memory to make
-        // it, the taken exception is carried as it is.
-        if (!ran_out_of_memory()) type_creation_failed();
-        PyErr_Clear();
-    } else if (taken.type() == panic_type) {
-        resume_panic(std::move(taken));
-    }
-    return Failure(std::move(taken));
-}
-
-Failure Failure::made(PyObject* type, std::string_view message) {
-    return Failure(MadeException{type, Text(message)});
-}
-
-Failure Failure::conversion(PyObject* object, const char* target) {
-    return Failure(ConversionError{
-        OwnedRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object))), target});
-}
-
-PyObject* Failure::exception_type() const noexcept {
-    if (auto* taken = std::get_if<TakenException>(&state_)) return taken->type();
-    if (auto* made = std::get_if<MadeException>(&state_)) return made->type;
-    return PyExc_TypeError;
-}
-
-void Failure::raise() && {
-    if (auto* taken = std::get_if<TakenException>(&state_)) {
-        std::move(*taken).restore();
-        return;
-    }
-    Text message;
-    PyObject* type = PyExc_TypeError;
-    if (auto* made_exception = std::get_if<MadeException>(&state_)) {
-        type = made_exception->type;
-        message = std::move(made_exception->message);
-    } else {
-        auto& conversion = *std::get_if<ConversionError>(&state_);
-        auto made_message = conversion_message(conversion.object_type.get(), conversion.target);
-        if (!made_message) return;  // out of memory: its MemoryError is pending
-        message = std::move(*made_message);
-    }
-    auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(),
-                                                            std::ssize(message)));
-    if (!text && ran_out_of_memory()) return;
-    if (!text) api_call_failed();
-    PyErr_SetObject(type, text.get());
-}
 
 void raise_fault(std::string_view message, std::source_location where) {
     Text diagnostic = format_message(
@@ -233,10 +106,23 @@ void api_call_failed(std::source_location where) {
     raise_fault("Python API call failed", where);
 }
 
+PyObject* panic_exception_type_or_null() {
+    PyObject* type = singleton(panic_type_slot, [] {
+        return OwnedRef::steal(
+            PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr));
+    });
+    if (type == nullptr && !ran_out_of_memory()) type_creation_failed();
+    return type;
+}
+
 PyObject* panic_exception_type() {
-    PyObject* type = made_panic_type();
+    PyObject* type = panic_exception_type_or_null();
     if (type == nullptr) type_creation_failed();
     return type;
+}
+
+bool ran_out_of_memory() noexcept {
+    return PyErr_Occurred() != nullptr && PyErr_ExceptionMatches(PyExc_MemoryError);
 }
 
 Text render_exception(const TakenException& exception) {
@@ -246,6 +132,35 @@ Text render_exception(const TakenException& exception) {
     return format_message("type: {}, value: {}, traceback: {}",
                           {part(exception.type()), part(exception.value()),
                            part(exception.traceback())});
+}
+
+// Normalises the cause first before 3.12: an exception set by a C call may be only a
+// type and an argument, and a cause must be an exception instance.
+Failure chained_failure(PyObject* type, std::string_view message, Failure cause) {
+    std::move(cause).raise();
+    TakenException taken = TakenException::fetch();
+    OwnedRef cause_value;
+#if PY_VERSION_HEX >= 0x030C0000
+    cause_value = OwnedRef::borrow(taken.value());
+#else
+    PyObject* cause_type = OwnedRef::borrow(taken.type()).release();
+    PyObject* value = OwnedRef::borrow(taken.value()).release();
+    PyObject* traceback = OwnedRef::borrow(taken.traceback()).release();
+    PyErr_NormalizeException(&cause_type, &value, &traceback);
+    // Owned again at once: normalising may have replaced any of the three.
+    auto normalised_type = OwnedRef::steal(cause_type);
+    auto normalised_traceback = OwnedRef::steal(traceback);
+    cause_value = OwnedRef::steal(value);
+    if (normalised_traceback) {
+        PyException_SetTraceback(cause_value.get(), normalised_traceback.get());
+    }
+#endif
+    auto error = OwnedRef::steal(PyObject_CallFunction(type, "s#", message.data(),
+                                                       std::ssize(message)));
+    if (!error) return Failure::fetch();
+    PyException_SetCause(error.get(), cause_value.release());
+    PyErr_SetObject(type, error.get());
+    return Failure::fetch();
 }
 
 namespace detail {

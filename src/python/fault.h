@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 #include "python/result.h"
 
 namespace brindle {
@@ -36,11 +36,28 @@ private:
 // exception and raises the fault "Python API call failed".
 [[noreturn]] void api_call_failed(std::source_location where = std::source_location::current());
 
+// Taking the module's own fault exception out of the interpreter: Python code that
+// raised it inside a call wants the call to end as a fault, not as a failed read.
+// Prints the exception's traceback and throws the fault.
+[[noreturn]] void resume_panic(TakenException taken);
+
 // The fault exception type, created on first need and kept for the process.
 PyObject* panic_exception_type();
+// As panic_exception_type, but null, with the MemoryError pending, when memory ran
+// out making the type: for callers that then raise the MemoryError or carry on.
+PyObject* panic_exception_type_or_null();
+
+// Whether the pending exception is the interpreter running out of memory. Making an
+// exception's text, arguments or type may meet it while a call ends; the MemoryError
+// is then what the call raises.
+bool ran_out_of_memory() noexcept;
 
 // "type: ..., value: ..., traceback: ..." for fault messages that carry an exception.
 Text render_exception(const TakenException& exception);
+
+// A new `type(message)` whose __cause__ is the exception of `cause`, for an error
+// that says what the module was doing when `cause` was raised.
+[[gnu::cold]] Failure chained_failure(PyObject* type, std::string_view message, Failure cause);
 
 namespace detail {
 // Raise a failure, or a fault caught by a guard, as the call's exception. A fault

@@ -14,7 +14,7 @@
 #include <utility>
 #include <variant>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 #include "python/ref.h"
 
 namespace brindle {
@@ -85,14 +85,14 @@ private:
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}
+    Result(T value) : state_(std::in_place_type<T>, std::move(value)) {}
+    Result(Failure failure) : state_(std::in_place_type<Failure>, std::move(failure)) {}
 
-    explicit operator bool() const noexcept { return state_.index() == 0; }
-    T& value() & noexcept { return *std::get_if<0>(&state_); }
-    const T& value() const& noexcept { return *std::get_if<0>(&state_); }
-    T&& value() && noexcept { return std::move(*std::get_if<0>(&state_)); }
-    Failure take_failure() && noexcept { return std::move(*std::get_if<1>(&state_)); }
+    explicit operator bool() const noexcept { return std::holds_alternative<T>(state_); }
+    T& value() & noexcept { return *std::get_if<T>(&state_); }
+    const T& value() const& noexcept { return *std::get_if<T>(&state_); }
+    T&& value() && noexcept { return std::move(*std::get_if<T>(&state_)); }
+    Failure take_failure() && noexcept { return std::move(*std::get_if<Failure>(&state_)); }
 
 private:
     std::variant<T, Failure> state_;
@@ -103,11 +103,3 @@ using Status = Result<Done>;
 inline Status ok() noexcept { return Done{}; }
 
 }  // namespace brindle
-
-// Passes a failed result upward from a function returning any Result-like type.
-#define BRINDLE_TRY(expr)                                      \
-    do {                                                       \
-        if (auto&& brindle_r_ = (expr); !brindle_r_) {         \
-            return std::move(brindle_r_).take_failure();       \
-        }                                                      \
-    } while (false)

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
+#include "core/stack.h"
 #include "python/access.h"
-#include "python/stack.h"
 
 namespace brindle {
 

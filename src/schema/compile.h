@@ -19,10 +19,12 @@ public:
     CompileOutcome(Unsupported) : state_(Unsupported{}) {}
     CompileOutcome(Failure failure) : state_(std::move(failure)) {}
 
-    bool is_node() const noexcept { return state_.index() == 0; }
-    bool is_unsupported() const noexcept { return state_.index() == 1; }
-    ValidatorNode take_node() && noexcept { return std::move(*std::get_if<0>(&state_)); }
-    Failure take_failure() && noexcept { return std::move(*std::get_if<2>(&state_)); }
+    bool is_node() const noexcept { return std::holds_alternative<ValidatorNode>(state_); }
+    bool is_unsupported() const noexcept { return std::holds_alternative<Unsupported>(state_); }
+    ValidatorNode take_node() && noexcept {
+        return std::move(*std::get_if<ValidatorNode>(&state_));
+    }
+    Failure take_failure() && noexcept { return std::move(*std::get_if<Failure>(&state_)); }
 
 private:
     std::variant<ValidatorNode, Unsupported, Failure> state_;

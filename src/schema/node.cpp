@@ -7,7 +7,7 @@ namespace brindle {
 // smaller stack.
 ValidatorNode::~ValidatorNode() {
     Branch* own_branch = branch();
-    FieldList* fields = std::get_if<12>(&payload_);
+    FieldList* fields = payload_if<NodeKind::Fields>();
     bool has_children = (own_branch != nullptr && own_branch->child) ||
                         (fields != nullptr && !fields->entries.empty());
     if (!has_children) return;
@@ -20,11 +20,11 @@ ValidatorNode::~ValidatorNode() {
     }
 }
 
-ValidatorNode::Branch* ValidatorNode::branch() noexcept {
+Branch* ValidatorNode::branch() noexcept {
     switch (kind()) {
-        case NodeKind::List: return std::get_if<9>(&payload_);
-        case NodeKind::ListSized: return std::get_if<10>(&payload_);
-        case NodeKind::Dict: return std::get_if<11>(&payload_);
+        case NodeKind::List: return payload_if<NodeKind::List>();
+        case NodeKind::ListSized: return payload_if<NodeKind::ListSized>();
+        case NodeKind::Dict: return payload_if<NodeKind::Dict>();
         default: return nullptr;
     }
 }
@@ -34,7 +34,7 @@ void ValidatorNode::detach_children(NativeVector<ValidatorNode>& into) {
         into.push_back(std::move(*own_branch->child));
         own_branch->child.reset();
     }
-    if (FieldList* fields = std::get_if<12>(&payload_)) {
+    if (FieldList* fields = payload_if<NodeKind::Fields>()) {
         for (FieldEntry& entry : fields->entries) into.push_back(std::move(entry.node));
         fields->entries.clear();
     }
@@ -46,15 +46,13 @@ ValidatorNode ValidatorNode::number(bool is_float, const Bounds& given) {
     bounds.high = bounds.max.value_or(std::numeric_limits<double>::quiet_NaN());
     bool has_bound = bounds.min.has_value() || bounds.max.has_value();
     if (bounds.exclusive_min || bounds.exclusive_max) {
-        return ValidatorNode(is_float ? Payload(std::in_place_index<7>, bounds)
-                                      : Payload(std::in_place_index<4>, bounds));
+        return is_float ? make<NodeKind::FloatRangeExclusive>(bounds)
+                        : make<NodeKind::IntRangeExclusive>(bounds);
     }
     if (has_bound) {
-        return ValidatorNode(is_float ? Payload(std::in_place_index<6>, bounds)
-                                      : Payload(std::in_place_index<3>, bounds));
+        return is_float ? make<NodeKind::FloatRange>(bounds) : make<NodeKind::IntRange>(bounds);
     }
-    return ValidatorNode(is_float ? Payload(std::in_place_index<5>)
-                                  : Payload(std::in_place_index<2>));
+    return is_float ? make<NodeKind::Float>() : make<NodeKind::Int>();
 }
 
 namespace {
@@ -68,48 +66,24 @@ Lengths with_limits(Lengths lengths) {
 }  // namespace
 
 ValidatorNode ValidatorNode::str(Lengths lengths) {
-    return ValidatorNode(Payload(std::in_place_index<8>, with_limits(lengths)));
+    return make<NodeKind::Str>(with_limits(lengths));
 }
 
 ValidatorNode ValidatorNode::list(ValidatorNode item, Lengths lengths) {
     Branch branch{make_box<ValidatorNode>(std::move(item)), with_limits(lengths)};
     if (lengths.min_len.has_value() || lengths.max_len.has_value()) {
-        return ValidatorNode(Payload(std::in_place_index<10>, std::move(branch)));
+        return make<NodeKind::ListSized>(std::move(branch));
     }
-    return ValidatorNode(Payload(std::in_place_index<9>, std::move(branch)));
+    return make<NodeKind::List>(std::move(branch));
 }
 
 ValidatorNode ValidatorNode::dict(ValidatorNode value) {
-    return ValidatorNode(
-        Payload(std::in_place_index<11>, Branch{make_box<ValidatorNode>(std::move(value)), {}}));
+    return make<NodeKind::Dict>(Branch{make_box<ValidatorNode>(std::move(value)), {}});
 }
 
 ValidatorNode ValidatorNode::fields(NativeVector<FieldEntry> entries) {
     FieldIndex index = FieldIndex::build(entries);
-    return ValidatorNode(
-        Payload(std::in_place_index<12>, FieldList{std::move(entries), std::move(index)}));
-}
-
-FieldIndex FieldIndex::build(std::span<const FieldEntry> entries) {
-    FieldIndex index;
-    if (entries.empty()) return index;
-    std::size_t capacity = 8;
-    while (capacity < entries.size() * 2) capacity *= 2;  // at most half full
-    NativeVector<std::uint32_t> slots(capacity, 0);
-    std::size_t mask = capacity - 1;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FieldEntry& entry = entries[i];
-        std::size_t slot = static_cast<std::size_t>(entry.hash) & mask;
-        for (; slots[slot] != 0; slot = (slot + 1) & mask) {
-            const FieldEntry& other = entries[slots[slot] - 1];
-            // Keys from one dict can still share a text: str subclasses with an
-            // equality of their own. Lookups then scan, so the first one wins.
-            if (other.hash == entry.hash && other.key == entry.key) index.distinct_ = false;
-        }
-        slots[slot] = static_cast<std::uint32_t>(i + 1);
-    }
-    if (index.distinct_ && entries.size() >= kMinIndexed) index.slots_ = std::move(slots);
-    return index;
+    return make<NodeKind::Fields>(FieldList{std::move(entries), std::move(index)});
 }
 
 }  // namespace brindle

@@ -5,6 +5,8 @@
 // walk meets no test for an absent setting. No Python.h: the tree is tested alone.
 #pragma once
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -13,38 +15,55 @@
 #include <utility>
 #include <variant>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 
 namespace brindle {
 
+// Every kind with the type of its settings, in one list from which the enum, the
+// payload variant and every switch over all kinds (with_kind) are made: a new kind
+// is added here, and a walk that misses it fails to compile.
+#define BRINDLE_NODE_KINDS(X)                 \
+    X(Any, NoSettings)                        \
+    X(Bool, NoSettings)                       \
+    X(Int, NoSettings)                        \
+    X(IntRange, Bounds)                       \
+    X(IntRangeExclusive, Bounds)              \
+    X(Float, NoSettings)                      \
+    X(FloatRange, Bounds)                     \
+    X(FloatRangeExclusive, Bounds)            \
+    X(Str, Lengths)                           \
+    X(List, Branch)                           \
+    X(ListSized, Branch)                      \
+    X(Dict, Branch)                           \
+    X(Fields, FieldList)
+
 enum class NodeKind : std::uint8_t {
-    Any,
-    Bool,
-    Int,
-    IntRange,
-    IntRangeExclusive,
-    Float,
-    FloatRange,
-    FloatRangeExclusive,
-    Str,
-    List,
-    ListSized,
-    Dict,
-    Fields,
+#define BRINDLE_KIND_ENUMERATOR(kind, settings) kind,
+    BRINDLE_NODE_KINDS(BRINDLE_KIND_ENUMERATOR)
+#undef BRINDLE_KIND_ENUMERATOR
 };
+
+// Calls `visit.template operator()<Kind>()` with `kind` as a compile-time constant:
+// the one switch over all kinds, which a kind-generic lambda turns into per-kind code.
+template <class Visit>
+[[gnu::always_inline]] inline decltype(auto) with_kind(NodeKind kind, Visit&& visit) {
+    switch (kind) {
+#define BRINDLE_KIND_CASE(name, settings) \
+    case NodeKind::name: return visit.template operator()<NodeKind::name>();
+        BRINDLE_NODE_KINDS(BRINDLE_KIND_CASE)
+#undef BRINDLE_KIND_CASE
+    }
+    __builtin_unreachable();  // a node's kind is its payload's index, always one of these
+}
 
 class ValidatorNode;
 struct FieldEntry;
 
-// Finds the entry of a Fields node by its key without a scan. Built only where the
-// key texts of the node are distinct, which makes any entry found by text the same
-// one that a scan in schema order would find first.
+// The hash index of a Fields node, built and searched by the field lookup
+// (schema/fields.h), which is the only reader of its slots.
 class FieldIndex {
 public:
-    static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-    // Nodes with fewer entries scan; a scan that starts after the previous match is
-    // as fast for them.
-    static constexpr std::size_t kMinIndexed = 8;
+    static FieldIndex build(std::span<const FieldEntry> entries);
 
     // Whether the entries' key texts are all distinct; false makes lookups scan.
     bool distinct() const noexcept { return distinct_; }
@@ -56,9 +75,6 @@ public:
                      SameKey same_key) const noexcept;
 
 private:
-    friend class ValidatorNode;
-    static FieldIndex build(std::span<const FieldEntry> entries);
-
     // Open addressing with linear probing; a slot holds an entry's index + 1, 0 is free.
     NativeVector<std::uint32_t> slots_;
     bool distinct_ = true;
@@ -85,10 +101,51 @@ struct Lengths {
     std::uint64_t longest = std::numeric_limits<std::uint64_t>::max();
 };
 
+struct NoSettings {};
+
+// The settings of the container kinds but Fields: List, ListSized (item, lengths)
+// and Dict (value; lengths unused).
+struct Branch {
+    Box<ValidatorNode> child;
+    Lengths lengths;
+};
+
+struct FieldList {
+    NativeVector<FieldEntry> entries;
+    FieldIndex index;
+};
+
+template <NodeKind Kind>
+struct KindSettings;
+#define BRINDLE_KIND_SETTINGS(kind, settings) \
+    template <>                                \
+    struct KindSettings<NodeKind::kind> {      \
+        using type = settings;                 \
+    };
+BRINDLE_NODE_KINDS(BRINDLE_KIND_SETTINGS)
+#undef BRINDLE_KIND_SETTINGS
+
+// The type of the settings that a node of `Kind` carries.
+template <NodeKind Kind>
+using PayloadOf = typename KindSettings<Kind>::type;
+
+namespace detail {
+template <std::size_t... Index>
+auto payload_variant(std::index_sequence<Index...>)
+    -> std::variant<PayloadOf<static_cast<NodeKind>(Index)>...>;
+#define BRINDLE_KIND_COUNT(kind, settings) +1
+inline constexpr std::size_t kKindCount = 0 BRINDLE_NODE_KINDS(BRINDLE_KIND_COUNT);
+#undef BRINDLE_KIND_COUNT
+}  // namespace detail
+
+// A node's settings, alternatives in NodeKind order: the variant's index is the kind.
+using NodePayload =
+    decltype(detail::payload_variant(std::make_index_sequence<detail::kKindCount>()));
+
 class ValidatorNode {
 public:
-    static ValidatorNode any() { return ValidatorNode(Payload(std::in_place_index<0>)); }
-    static ValidatorNode boolean() { return ValidatorNode(Payload(std::in_place_index<1>)); }
+    static ValidatorNode any() { return make<NodeKind::Any>(); }
+    static ValidatorNode boolean() { return make<NodeKind::Bool>(); }
     // Int, IntRange or IntRangeExclusive (Float, ... with `is_float`), by the settings.
     static ValidatorNode number(bool is_float, const Bounds& bounds);
     static ValidatorNode str(Lengths lengths);
@@ -104,6 +161,14 @@ public:
 
     NodeKind kind() const noexcept { return static_cast<NodeKind>(payload_.index()); }
 
+    // The settings of a node of kind `Kind`; reading another kind's is a defect,
+    // which debug builds assert.
+    template <NodeKind Kind>
+    const PayloadOf<Kind>& payload() const noexcept {
+        assert(kind() == Kind);
+        return *std::get_if<index_of(Kind)>(&payload_);
+    }
+
     // The settings of the kinds that have them; only valid for those kinds.
     const Bounds& bounds() const noexcept;        // the range kinds
     const Lengths& lengths() const noexcept;      // Str, ListSized
@@ -112,20 +177,24 @@ public:
     const FieldIndex& field_index() const noexcept;        // Fields
 
 private:
-    struct Empty {};
-    struct Branch {
-        Box<ValidatorNode> child;
-        Lengths lengths;
-    };
-    struct FieldList {
-        NativeVector<FieldEntry> entries;
-        FieldIndex index;
-    };
-    // Alternatives in NodeKind order: the variant's index is the kind.
-    using Payload = std::variant<Empty, Empty, Empty, Bounds, Bounds, Empty, Bounds, Bounds,
-                                 Lengths, Branch, Branch, Branch, FieldList>;
+    static constexpr std::size_t index_of(NodeKind kind) noexcept {
+        return static_cast<std::size_t>(kind);
+    }
+    using Payload = NodePayload;
 
     explicit ValidatorNode(Payload payload) noexcept : payload_(std::move(payload)) {}
+
+    template <NodeKind Kind, class... Settings>
+    static ValidatorNode make(Settings&&... settings) {
+        return ValidatorNode(
+            Payload(std::in_place_index<index_of(Kind)>, std::forward<Settings>(settings)...));
+    }
+
+    // The settings of this node when it is of kind `Kind`, else null.
+    template <NodeKind Kind>
+    PayloadOf<Kind>* payload_if() noexcept {
+        return std::get_if<index_of(Kind)>(&payload_);
+    }
 
     // The payload of List, ListSized and Dict; null for the other kinds.
     Branch* branch() noexcept;
@@ -143,46 +212,34 @@ struct FieldEntry {
     std::int64_t hash = 0;
 };
 
-template <class SameKey>
-std::size_t FieldIndex::find(std::span<const FieldEntry> entries, std::int64_t hash,
-                             SameKey same_key) const noexcept {
-    std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = static_cast<std::size_t>(hash) & mask;; slot = (slot + 1) & mask) {
-        std::uint32_t held = slots_[slot];
-        if (held == 0) return kNotFound;
-        const FieldEntry& entry = entries[held - 1];
-        if (entry.hash == hash && same_key(entry)) return held - 1;
-    }
-}
-
 inline const Bounds& ValidatorNode::bounds() const noexcept {
     switch (kind()) {
-        case NodeKind::IntRange: return *std::get_if<3>(&payload_);
-        case NodeKind::IntRangeExclusive: return *std::get_if<4>(&payload_);
-        case NodeKind::FloatRange: return *std::get_if<6>(&payload_);
-        default: return *std::get_if<7>(&payload_);
+        case NodeKind::IntRange: return payload<NodeKind::IntRange>();
+        case NodeKind::IntRangeExclusive: return payload<NodeKind::IntRangeExclusive>();
+        case NodeKind::FloatRange: return payload<NodeKind::FloatRange>();
+        default: return payload<NodeKind::FloatRangeExclusive>();
     }
 }
 
 inline const Lengths& ValidatorNode::lengths() const noexcept {
-    if (kind() == NodeKind::Str) return *std::get_if<8>(&payload_);
-    return std::get_if<10>(&payload_)->lengths;
+    if (kind() == NodeKind::Str) return payload<NodeKind::Str>();
+    return payload<NodeKind::ListSized>().lengths;
 }
 
 inline const ValidatorNode& ValidatorNode::child() const noexcept {
     switch (kind()) {
-        case NodeKind::List: return *std::get_if<9>(&payload_)->child;
-        case NodeKind::ListSized: return *std::get_if<10>(&payload_)->child;
-        default: return *std::get_if<11>(&payload_)->child;
+        case NodeKind::List: return *payload<NodeKind::List>().child;
+        case NodeKind::ListSized: return *payload<NodeKind::ListSized>().child;
+        default: return *payload<NodeKind::Dict>().child;
     }
 }
 
 inline const FieldIndex& ValidatorNode::field_index() const noexcept {
-    return std::get_if<12>(&payload_)->index;
+    return payload<NodeKind::Fields>().index;
 }
 
 inline std::span<const FieldEntry> ValidatorNode::entries() const noexcept {
-    const auto& list = std::get_if<12>(&payload_)->entries;
+    const auto& list = payload<NodeKind::Fields>().entries;
     return {list.data(), list.size()};
 }
 

@@ -15,13 +15,17 @@ namespace {
 // call; every use of a lent object comes before any Python code it could be
 // exposed to, and each container being stepped through is held by its cursor.
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
+WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
+WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
+WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context);
 
 inline WalkOutcome verdict(bool valid) noexcept {
     return valid ? WalkOutcome::Valid : WalkOutcome::Invalid;
 }
 
 // One check per kind, instantiated per kind so that the loops over list items and
-// dict values decide the item's kind once, not once per item.
+// dict values decide the item's kind once, not once per item. Leaves are inline;
+// containers are calls.
 template <NodeKind Kind>
 inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
                               WalkContext& context) {
@@ -35,13 +39,13 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
         switch (read_walk_i64(object, value, context)) {
             case IntRead::Read: break;
             case IntRead::NotInt: return WalkOutcome::Invalid;
-            case IntRead::Failed: return WalkOutcome::Failed;
+            case IntRead::Failed: return context.failed();
         }
         if constexpr (Kind == NodeKind::Int) {
             return WalkOutcome::Valid;
         } else {
             return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
-                node.bounds(), static_cast<double>(value)));
+                node.payload<Kind>(), static_cast<double>(value)));
         }
     } else if constexpr (Kind == NodeKind::Float) {
         return verdict(is_float(object));
@@ -55,18 +59,24 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
             if (!read) return context.fail(std::move(read).take_failure());
             value = read.value();
         }
-        return verdict(in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.bounds(), value));
+        return verdict(
+            in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.payload<Kind>(), value));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return WalkOutcome::Invalid;
         if (PyUnicode_IS_COMPACT_ASCII(object)) [[likely]] {
-            return verdict(length_within(node.lengths(),
+            return verdict(length_within(node.payload<Kind>(),
                                          static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(object))));
         }
         auto length = str_code_points(object);
         if (!length) return context.fail(std::move(length).take_failure());
-        return verdict(length_within(node.lengths(), length.value()));
+        return verdict(length_within(node.payload<Kind>(), length.value()));
+    } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
+        return check_list(node, object, context);
+    } else if constexpr (Kind == NodeKind::Dict) {
+        return check_dict(node, object, context);
     } else {
-        return check_value(node, object, context);
+        static_assert(Kind == NodeKind::Fields, "every kind has a check");
+        return check_fields(node, object, context);
     }
 }
 
@@ -98,21 +108,9 @@ WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
 // Runs Loop<Kind> for the kind of `node`, decided once.
 template <template <NodeKind> class Loop>
 WalkOutcome by_item_kind(const ValidatorNode& node, PyObject* container, WalkContext& context) {
-    switch (node.kind()) {
-        case NodeKind::Any: return Loop<NodeKind::Any>::run(node, container, context);
-        case NodeKind::Bool: return Loop<NodeKind::Bool>::run(node, container, context);
-        case NodeKind::Int: return Loop<NodeKind::Int>::run(node, container, context);
-        case NodeKind::IntRange: return Loop<NodeKind::IntRange>::run(node, container, context);
-        case NodeKind::IntRangeExclusive:
-            return Loop<NodeKind::IntRangeExclusive>::run(node, container, context);
-        case NodeKind::Float: return Loop<NodeKind::Float>::run(node, container, context);
-        case NodeKind::FloatRange:
-            return Loop<NodeKind::FloatRange>::run(node, container, context);
-        case NodeKind::FloatRangeExclusive:
-            return Loop<NodeKind::FloatRangeExclusive>::run(node, container, context);
-        case NodeKind::Str: return Loop<NodeKind::Str>::run(node, container, context);
-        default: return Loop<NodeKind::Fields>::run(node, container, context);
-    }
+    return with_kind(node.kind(), [&]<NodeKind Kind>() {
+        return Loop<Kind>::run(node, container, context);
+    });
 }
 
 template <NodeKind Kind>
@@ -129,39 +127,20 @@ struct ValuesLoop {
     }
 };
 
-WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
-WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
-WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context);
-
 // The kind switch with every leaf inline; containers are calls. Inlined into the
 // loop over a record's fields, whose values differ in kind from field to field.
 [[gnu::always_inline]] inline WalkOutcome dispatch(const ValidatorNode& node, PyObject* object,
                                                    WalkContext& context) {
-    switch (node.kind()) {
-        case NodeKind::Any: return check_kind<NodeKind::Any>(node, object, context);
-        case NodeKind::Bool: return check_kind<NodeKind::Bool>(node, object, context);
-        case NodeKind::Int: return check_kind<NodeKind::Int>(node, object, context);
-        case NodeKind::IntRange: return check_kind<NodeKind::IntRange>(node, object, context);
-        case NodeKind::IntRangeExclusive:
-            return check_kind<NodeKind::IntRangeExclusive>(node, object, context);
-        case NodeKind::Float: return check_kind<NodeKind::Float>(node, object, context);
-        case NodeKind::FloatRange: return check_kind<NodeKind::FloatRange>(node, object, context);
-        case NodeKind::FloatRangeExclusive:
-            return check_kind<NodeKind::FloatRangeExclusive>(node, object, context);
-        case NodeKind::Str: return check_kind<NodeKind::Str>(node, object, context);
-        case NodeKind::List:
-        case NodeKind::ListSized: return check_list(node, object, context);
-        case NodeKind::Dict: return check_dict(node, object, context);
-        case NodeKind::Fields: return check_fields(node, object, context);
-    }
-    return WalkOutcome::Invalid;
+    return with_kind(node.kind(), [&]<NodeKind Kind>() {
+        return check_kind<Kind>(node, object, context);
+    });
 }
 
 // The containers stay out of check_value, which is then small enough for leaves.
 [[gnu::noinline]] WalkOutcome check_list(const ValidatorNode& node, PyObject* object,
                                          WalkContext& context) {
     if (!is_list(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     if (node.kind() == NodeKind::ListSized &&
         !length_within(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object)))) {
         return WalkOutcome::Invalid;
@@ -172,14 +151,14 @@ WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContex
 [[gnu::noinline]] WalkOutcome check_dict(const ValidatorNode& node, PyObject* object,
                                          WalkContext& context) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     return by_item_kind<ValuesLoop>(node.child(), object, context);
 }
 
 [[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
                                            WalkContext& context) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     FieldFinder fields(node);
     // Equal sizes first: a missing field or an extra key fails before any value is read.
     if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != fields.entries().size()) {
@@ -201,7 +180,7 @@ WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContex
             if (!view) return context.fail(std::move(view).take_failure());
             text = view.value();
         }
-        std::size_t field = fields.find(key, text);
+        std::size_t field = fields.find(text, [key] { return str_hash(key); });
         if (field == kNoField) return WalkOutcome::Invalid;
         WalkOutcome outcome = dispatch(fields.entries()[field].node, value, context);
         if (outcome != WalkOutcome::Valid) return outcome;
@@ -226,14 +205,9 @@ WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext
 
 Result<OwnedRef> run_validate(const ValidatorNode& root, PyObject* data) {
     WalkContext context;
-    switch (check_value(root, data, context)) {
-        case WalkOutcome::Valid:
-            return OwnedRef::borrow(data);
-        case WalkOutcome::Failed:
-            return std::move(*context.failure);
-        default:
-            return OwnedRef::borrow(Py_None);
-    }
+    WalkOutcome outcome = check_value(root, data, context);
+    if (WalkContext::is_failed(outcome)) return std::move(context).take_failure();
+    return OwnedRef::borrow(outcome == WalkOutcome::Valid ? data : Py_None);
 }
 
 }  // namespace brindle

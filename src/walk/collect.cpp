@@ -1,8 +1,9 @@
 #include "walk/collect.h"
 
+#include "core/render.h"
+#include "core/text.h"
 #include "python/access.h"
-#include "python/render.h"
-#include "python/text.h"
+#include "python/singleton.h"
 #include "walk/common.h"
 
 namespace brindle {
@@ -19,15 +20,8 @@ PyObject* fixed_message(Fixed which) {
     };
     // Written once under the interpreter lock and kept for the process.
     static PyObject* made[static_cast<std::size_t>(Fixed::Count)] = {};
-    PyObject*& slot = made[static_cast<std::size_t>(which)];
-    if (slot == nullptr) {
-        std::string_view text = texts[static_cast<std::size_t>(which)];
-        PyObject* str = PyUnicode_FromStringAndSize(text.data(), std::ssize(text));
-        if (str == nullptr) api_call_failed();
-        PyUnicode_InternInPlace(&str);
-        slot = str;
-    }
-    return slot;
+    auto index = static_cast<std::size_t>(which);
+    return interned_str(made[index], texts[index]);
 }
 
 // One collect call: the list that receives the entries, where the walk is, and the
@@ -156,7 +150,7 @@ struct Collector {
 // Folds a child's outcome into its container's: Unsupported and failures end the
 // container's walk, a violation below makes the container Invalid.
 bool absorb(WalkOutcome child, WalkOutcome& container) noexcept {
-    if (child == WalkOutcome::Unsupported || child == WalkOutcome::Failed) {
+    if (child == WalkOutcome::Unsupported || WalkContext::is_failed(child)) {
         container = child;
         return false;
     }
@@ -169,7 +163,7 @@ WalkOutcome Collector::walk_int(const ValidatorNode& node, PyObject* object) {
     switch (read_walk_i64(object, value, context)) {
         case IntRead::Read: break;
         case IntRead::NotInt: return record(Fixed::Int, object);
-        case IntRead::Failed: return WalkOutcome::Failed;
+        case IntRead::Failed: return context.failed();
     }
     if (node.kind() == NodeKind::Int) return WalkOutcome::Valid;
     BoundCheck check = check_bounds(node.bounds(), static_cast<double>(value));
@@ -202,7 +196,7 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
         if (is_tuple(object)) return WalkOutcome::Unsupported;
         return record(Fixed::List, object);
     }
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     if (node.kind() == NodeKind::ListSized) {
         auto length = static_cast<std::uint64_t>(PyList_GET_SIZE(object));
         LengthCheck check = check_length(node.lengths(), length);
@@ -223,7 +217,7 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
 
 WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     if (!is_dict(object)) return record(Fixed::Dict, object);
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     const ValidatorNode& value_node = node.child();
     WalkOutcome outcome = WalkOutcome::Valid;
     DictCursor cursor(object);
@@ -241,7 +235,7 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
 
 WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) {
     if (!is_dict(object)) return record(Fixed::Dict, object);
-    if (!context.enter()) return WalkOutcome::Failed;
+    if (!context.enter()) return context.failed();
     FieldFinder fields(node);
     std::span<const FieldEntry> entries = fields.entries();
     auto present = static_cast<std::size_t>(PyDict_GET_SIZE(object));
@@ -262,7 +256,8 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
         }
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
-        std::size_t field = fields.find(key.get(), text.value());
+        std::size_t field =
+            fields.find(text.value(), [held = key.get()] { return str_hash(held); });
         if (field == kNoField) return WalkOutcome::Unsupported;
         if (!seen.empty()) seen[field] = 1;
         Step step(*this, text.value());
@@ -319,14 +314,10 @@ Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     if (!errors) api_call_failed();
     Collector collector{errors.get(), {}, {}, {}};
     collector.segments.reserve(16);
-    switch (collector.walk(root, data)) {
-        case WalkOutcome::Failed:
-            return std::move(*collector.context.failure);
-        case WalkOutcome::Unsupported:
-            return OwnedRef::borrow(Py_None);
-        default:
-            return errors;
-    }
+    WalkOutcome outcome = collector.walk(root, data);
+    if (WalkContext::is_failed(outcome)) return std::move(collector.context).take_failure();
+    if (outcome == WalkOutcome::Unsupported) return OwnedRef::borrow(Py_None);
+    return errors;
 }
 
 }  // namespace brindle

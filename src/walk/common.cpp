@@ -14,7 +14,7 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
     if (PyErr_GivenExceptionMatches(failure.exception_type(), PyExc_Exception)) {
         return IntRead::NotInt;  // dropped: an unreadable integer is a violation
     }
-    context.failure.emplace(std::move(failure));
+    context.fail(std::move(failure));
     return IntRead::Failed;
 }
 

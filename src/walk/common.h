@@ -1,5 +1,6 @@
-// Pieces shared by the two walks: reading integers as a walk reads them, bound and
-// length tests, and field lookup.
+// Pieces shared by the two walks: the outcome of a step and the walk's context,
+// reading integers as a walk reads them, bound and length tests, and the re-check of
+// the fields a dict's keys name.
 #pragma once
 
 #include <cstdint>
@@ -8,35 +9,54 @@
 #include <span>
 #include <string_view>
 
+#include "core/stack.h"
 #include "python/access.h"
 #include "python/result.h"
-#include "python/stack.h"
+#include "schema/fields.h"
 #include "schema/node.h"
 
 namespace brindle {
 
-// How one step of a walk ended. A failure is parked in the walk's context, so that
-// the common outcomes travel in a register.
-enum class WalkOutcome : std::uint8_t { Valid, Invalid, Unsupported, Failed };
+// How one step of a walk ended: valid, invalid, declined by the core, or failed. The
+// failure is parked in the walk's context, so that outcomes travel in a register.
+// The failed outcome has no name: only the context makes it, when a failure is
+// parked, and only the context tells it apart (WalkContext::is_failed).
+enum class WalkOutcome : std::uint8_t { Valid, Invalid, Unsupported };
 
-struct WalkContext {
-    std::optional<Failure> failure;
-    // Compiled trees are as deep as the stack of the thread that compiled them
-    // allowed; this thread's stack may be smaller.
-    std::uintptr_t stack_floor = brindle::stack_floor();
+class WalkContext {
+public:
+    static bool is_failed(WalkOutcome outcome) noexcept { return outcome == kFailed; }
 
+    // Parks the failure that ends the walk.
     WalkOutcome fail(Failure error) {
-        failure.emplace(std::move(error));
-        return WalkOutcome::Failed;
+        failure_.emplace(std::move(error));
+        return kFailed;
+    }
+
+    // The outcome of a step whose failure a callee (enter, read_walk_i64) has parked.
+    WalkOutcome failed() const noexcept { return kFailed; }
+
+    // The parked failure of a walk that ended failed; its absence is a defect.
+    Failure take_failure() && {
+        if (!failure_) raise_fault("a walk ended failed without a parked failure");
+        return std::move(*failure_);
     }
 
     // Checked once per container level: false (and a RecursionError) when one more
     // level would come too close to the end of the stack.
     [[gnu::always_inline]] bool enter() {
-        if (!stack_exhausted(stack_floor)) [[likely]] return true;
+        if (!stack_exhausted(stack_floor_)) [[likely]] return true;
         fail(Failure::made(PyExc_RecursionError, "maximum recursion depth exceeded while validating"));
         return false;
     }
+
+private:
+    static constexpr auto kFailed = static_cast<WalkOutcome>(3);
+
+    std::optional<Failure> failure_;
+    // Compiled trees are as deep as the stack of the thread that compiled them
+    // allowed; this thread's stack may be smaller.
+    std::uintptr_t stack_floor_ = stack_floor();
 };
 
 enum class IntRead : std::uint8_t { Read, NotInt, Failed };
@@ -99,86 +119,6 @@ inline LengthCheck check_length(const Lengths& lengths, std::uint64_t length) no
     if (lengths.max_len && length > *lengths.max_len) return LengthCheck::TooLong;
     return LengthCheck::InBounds;
 }
-
-inline constexpr std::size_t kNoField = FieldIndex::kNotFound;
-
-template <class Word>
-[[gnu::always_inline]] inline Word load(const char* bytes) noexcept {
-    Word word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-}
-
-// Byte equality, inline: field names are short, and a call to memcmp would cost
-// more than the comparison itself. Two overlapping loads cover each size class, so
-// nothing is read outside either text.
-inline bool same_text(const Text& key, std::string_view text) noexcept {
-    std::size_t size = text.size();
-    if (key.size() != size) return false;
-    const char* a = key.data();
-    const char* b = text.data();
-    if (size >= 8) {
-        for (std::size_t i = 0; i + 8 < size; i += 8) {
-            if (load<std::uint64_t>(a + i) != load<std::uint64_t>(b + i)) return false;
-        }
-        return load<std::uint64_t>(a + size - 8) == load<std::uint64_t>(b + size - 8);
-    }
-    if (size >= 4) {
-        return load<std::uint32_t>(a) == load<std::uint32_t>(b) &&
-               load<std::uint32_t>(a + size - 4) == load<std::uint32_t>(b + size - 4);
-    }
-    if (size >= 2) {
-        return load<std::uint16_t>(a) == load<std::uint16_t>(b) &&
-               load<std::uint16_t>(a + size - 2) == load<std::uint16_t>(b + size - 2);
-    }
-    return size == 0 || *a == *b;
-}
-
-// The first entry whose key has exactly these bytes, in schema order.
-inline std::size_t find_field(std::span<const FieldEntry> entries, std::string_view key) noexcept {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (same_text(entries[i].key, key)) return i;
-    }
-    return kNoField;
-}
-
-// Looks up the keys of one dict among the fields of a node. The result is always
-// the first entry in schema order with the key's text: where the node's key texts
-// are distinct, any entry found by text is that one, so the lookup first tries the
-// entry after the previous match (one comparison per key for data in schema order)
-// and then the node's hash index; otherwise it scans from the first entry.
-class FieldFinder {
-public:
-    explicit FieldFinder(const ValidatorNode& node) noexcept
-        : entries_(node.entries()), index_(node.field_index()) {}
-
-    std::span<const FieldEntry> entries() const noexcept { return entries_; }
-
-    // `key` is the str whose UTF-8 text is `text`.
-    [[gnu::always_inline]] std::size_t find(PyObject* key, std::string_view text) {
-        if (next_ < entries_.size() && same_text(entries_[next_].key, text) && index_.distinct())
-            [[likely]] {
-            return next_++;
-        }
-        return find_elsewhere(key, text);
-    }
-
-private:
-    [[gnu::noinline]] std::size_t find_elsewhere(PyObject* key, std::string_view text) {
-        if (!index_.distinct()) return find_field(entries_, text);
-        std::size_t found =
-            index_.empty() ? find_field(entries_, text)
-                           : index_.find(entries_, str_hash(key), [text](const FieldEntry& entry) {
-                                 return same_text(entry.key, text);
-                             });
-        if (found != kNoField) next_ = found + 1;
-        return found;
-    }
-
-    std::span<const FieldEntry> entries_;
-    const FieldIndex& index_;
-    std::size_t next_ = 0;
-};
 
 // Which fields the dict's keys name, read afresh from the dict. Needed only when a
 // key is a str subclass: two distinct keys can then share one text, and matching

@@ -1,4 +1,4 @@
-#include "python/text.h"
+#include "core/text.h"
 
 #include <gtest/gtest.h>
 
@@ -38,33 +38,6 @@ TEST(CodePoints, MatchesBytewiseDefinitionOnRandomUtf8) {
         ASSERT_EQ(code_points(text), expected);
     }
 }
-
-struct Replacement {
-    const char* name;
-    std::string input;
-    std::string expected;
-};
-
-class ReplaceIllFormed : public testing::TestWithParam<Replacement> {};
-
-TEST_P(ReplaceIllFormed, SubstitutesMaximalSubparts) {
-    EXPECT_EQ(std::string_view(replace_ill_formed_utf8(GetParam().input)), GetParam().expected);
-}
-
-const std::string kFffd = "\xEF\xBF\xBD";
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ReplaceIllFormed,
-    testing::Values(
-        Replacement{"WellFormedUnchanged", "h\xC3\xA9llo \xF0\x9F\x98\x80", "h\xC3\xA9llo \xF0\x9F\x98\x80"},
-        Replacement{"LoneSurrogateIsThree", "a\xED\xA0\x80z", "a" + kFffd + kFffd + kFffd + "z"},
-        Replacement{"TruncatedSequenceIsOne", "\xE5\x90", kFffd},
-        Replacement{"TruncatedThenAscii", "\xF0\x9F\x98x", kFffd + "x"},
-        Replacement{"StrayContinuation", "\x80\xBF", kFffd + kFffd},
-        Replacement{"OverlongLead", "\xC0\xAF", kFffd + kFffd},
-        Replacement{"BeyondUnicode", "\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},
-        Replacement{"InvalidLead", "\xFF", kFffd}),
-    [](const testing::TestParamInfo<Replacement>& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace brindle

@@ -15,6 +15,7 @@ from validators import (
     BoolValidator, DictValidator, ListValidator, Named, NumberValidator, StringValidator,
     Validator, growing_schema, logged, raise_, with_property,
 )
+from values import Index
 
 NODE = "compiled"  # the outcome "a NativeValidator came back"
 
@@ -39,14 +40,6 @@ class SchemaDict(dict):
 
 class KeyStr(str):
     pass
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Settings:
@@ -431,9 +424,16 @@ def cyclic_list():
     return cyclic
 
 
+def cyclic_fields():
+    cyclic = {}
+    cyclic["self"] = cyclic
+    return cyclic
+
+
 DEEP = 100_000
 RECURSIVE_SCHEMAS = {
     "own-item-validator": lambda leaf: cyclic_list(),
+    "dict-containing-itself": lambda leaf: cyclic_fields(),
     "deep-lists": lambda leaf: nested_lists(DEEP, leaf),
     "deep-fields": lambda leaf: nested_fields(DEEP, leaf),
     "deep-mixed": lambda leaf: DictValidator(nested_fields(DEEP, leaf)),

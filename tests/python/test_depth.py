@@ -1,6 +1,7 @@
-"""Trees as deep as the compiling thread's stack allows stay harmless on threads
-with far smaller stacks: the walks raise RecursionError, and the release of the
-tree does not recurse at all."""
+"""Deep trees: on the main thread the walks answer (or the compiler refuses) at
+10,000 levels, and trees as deep as the compiling thread's stack allows stay
+harmless on threads with far smaller stacks: the walks raise RecursionError, and
+the release of the tree does not recurse at all."""
 
 import subprocess
 import sys
@@ -53,3 +54,42 @@ def test_deep_tree_on_a_small_stack(depth, expected):
                            cwd=Path(__file__).parent, capture_output=True, text=True, timeout=120)
     assert child.returncode == 0, child.stderr
     assert child.stdout.strip() == repr(expected)
+
+
+DEEP = r"""
+import sys
+from validators import DictValidator, ListValidator, NumberValidator
+from brindle_core import compile_schema
+
+sys.setrecursionlimit(1_000_000)
+kind, depth = {kind!r}, {depth}
+schema, data = NumberValidator(int), 1
+for _ in range(depth):
+    if kind == "lists":
+        schema, data = ListValidator(schema), [data]
+    else:
+        schema, data = {{"k": DictValidator(schema)}}, {{"k": {{"v": data}}}}
+outcomes = []
+try:
+    validator = compile_schema(schema)
+except RecursionError:
+    outcomes.append("RecursionError")
+else:
+    for method in (validator.validate, validator.collect):
+        try:
+            outcomes.append(method(data) is not None)
+        except RecursionError:
+            outcomes.append("RecursionError")
+print(outcomes)
+"""
+
+
+@pytest.mark.parametrize(("kind", "depth", "allowed"), [
+    pytest.param("lists", 10_000, [["RecursionError"], [True, True]], id="lists-10000"),
+    pytest.param("fields", 10_000, [["RecursionError"], [True, True]], id="fields-10000"),
+])
+def test_deep_schemas(kind, depth, allowed):
+    child = subprocess.run([sys.executable, "-c", DEEP.format(kind=kind, depth=depth)],
+                           cwd=Path(__file__).parent, capture_output=True, text=True, timeout=300)
+    assert child.returncode == 0, child.stderr
+    assert eval(child.stdout) in allowed  # noqa: S307 - a list printed by the child

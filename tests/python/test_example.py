@@ -5,16 +5,12 @@ like the Python path where the core declines, a schema or a value."""
 
 import math
 import os
-import sys
-from pathlib import Path
 
 from hypothesis import HealthCheck, event, given, settings, strategies as st
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
-
-import brindle_core  # noqa: E402
-from values import Index  # noqa: E402
-from schemalib import (  # noqa: E402
+import brindle_core
+from values import Index
+from schemalib import (
     BoolValidator,
     DictValidator,
     ListValidator,

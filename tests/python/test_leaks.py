@@ -274,6 +274,7 @@ WALK_EXITS = [
     pytest.param(with_(big={"inner": 1, "other": 2}), id="declined-unknown-field"),
     pytest.param(with_(extra=1), id="declined-extra-key"),
     pytest.param(with_(name="\ud800"), id="surrogate-value"),
+    pytest.param({"name": "\ud800"}, id="surrogate-with-missing-fields"),
     pytest.param(with_(by_key={"\ud800": 1}), id="surrogate-key"),
     pytest.param(with_(count=Index(KeyboardInterrupt)), id="interrupt"),
     pytest.param(with_(count=Index(SystemExit)), id="system-exit"),

@@ -9,11 +9,9 @@ from pathlib import Path
 import pytest
 
 import brindle_core
+import schemalib
 
 ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "examples"))
-
-import schemalib  # noqa: E402
 
 
 def test_stubs_are_installed_beside_the_module():

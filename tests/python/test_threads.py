@@ -6,15 +6,12 @@ import random
 import sys
 import threading
 import time
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
-
-from brindle_core import compile_schema  # noqa: E402
-from schemalib import DECLINED, python_collect, python_validate  # noqa: E402
-from validators import (  # noqa: E402
+from brindle_core import compile_schema
+from schemalib import DECLINED, python_collect, python_validate
+from validators import (
     BoolValidator, DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
     with_property,
 )

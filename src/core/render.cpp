@@ -1,4 +1,4 @@
-#include "python/render.h"
+#include "core/render.h"
 
 #include <bit>
 #include <charconv>

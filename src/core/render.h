@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "python/alloc.h"
+#include "core/alloc.h"
 
 namespace brindle {
 

@@ -1,4 +1,4 @@
-#include "python/stack.h"
+#include "core/stack.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "python/alloc.h"
+#include "core/alloc.h"
 
 #include <cstdio>
 
