@@ -64,12 +64,19 @@ inline Verdict verdict(bool valid) noexcept { return valid ? Valid : Invalid; }
             return Valid;
         }
 #else
-        const digit* digits = integer->ob_digit;
-        switch (Py_SIZE(object)) {
-            case 0: value = 0; return Valid;
-            case 1: value = static_cast<long long>(digits[0]); return Valid;
-            case -1: value = -static_cast<long long>(digits[0]); return Valid;
-            default: break;
+        // One positive digit first: most ints are, and a switch would test the others too.
+        Py_ssize_t size = Py_SIZE(object);
+        if (size == 1) [[likely]] {
+            value = static_cast<long long>(integer->ob_digit[0]);
+            return Valid;
+        }
+        if (size == 0) {
+            value = 0;
+            return Valid;
+        }
+        if (size == -1) {
+            value = -static_cast<long long>(integer->ob_digit[0]);
+            return Valid;
         }
 #endif
         return read_big_int(object, value);
