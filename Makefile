@@ -12,8 +12,9 @@ test:
 test-cpp:
 	tools/run_cpp_tests.sh
 
+# make bench PYTHONS="3.9 3.13" (the first reported in full), or BENCH_ALSO=3.13 beside the default.
 bench:
-	bench/run.sh
+	PYTHONS="$(PYTHONS)" BENCH_ALSO="$(BENCH_ALSO)" bench/run.sh
 
 # The Python tests against a build with AddressSanitizer and UBSan.
 sanitize:

@@ -3,8 +3,10 @@ every answer first, then prints the table and writes docs/benchmarks.md and .png
 
 from __future__ import annotations
 
+import argparse
 import ctypes
 import gc
+import json
 import math
 import os
 import platform
@@ -15,6 +17,7 @@ import time
 import timeit
 from importlib.metadata import version
 from pathlib import Path
+from typing import NamedTuple
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path[:0] = [str(ROOT / "bench"), str(ROOT / "examples")]
@@ -36,6 +39,16 @@ REPEATS = 7
 SAMPLE_NS = 20_000_000  # each repeat runs for at least this long
 VERSIONED = ["msgspec", "pydantic-core", "fastjsonschema", "jsonschema", "matplotlib"]
 PYTHON = "pure Python"
+FLOOR = "C++ floor"
+# The hand-written validator of each workload's schema (bench/floor/floor.cpp).
+FLOORS = {
+    "record": brindle_floor.record,
+    "1,000 records": brindle_floor.records,
+    "nested document": brindle_floor.document,
+    "100,000 ints": brindle_floor.ints,
+    "10,000 floats": brindle_floor.floats,
+    "1,000 fields": brindle_floor.wide,
+}
 
 
 def calibrated(stmt: str, namespace: dict, data, sample_ns: int = SAMPLE_NS):
@@ -95,11 +108,12 @@ def wrong_answer(accepted, errors, expected) -> str:
 
 
 def build_rows(workloads):
-    """[(workload, case label, data, [(impl name, stmt, namespace)])], failing loudly on
-    any wrong answer."""
+    """[(workload, case label, data, [(impl name, stmt, namespace)])], the C++ floor
+    last, failing loudly on any wrong answer."""
     rows, wrong = [], []
     for workload in workloads:
         built = [(impl.name, impl.build(workload.schema)) for impl in IMPLS + [python_impl(workload)]]
+        floor = FLOORS[workload.name]
         for label, data, expected in cases(workload):
             timed = []
             for name, (check, stmt, namespace) in built:
@@ -107,6 +121,10 @@ def build_rows(workloads):
                 if why:
                     wrong.append(f"{name} on {workload.name} ({label}): {why}")
                 timed.append((name, stmt, namespace))
+            if floor(data) is not (not expected):
+                wrong.append(f"{FLOOR} on {workload.name} ({label}): "
+                             f"{'accepted' if expected else 'rejected'}")
+            timed.append((FLOOR, "f(d)", {"f": floor}))
             rows.append((workload, label, data, timed))
     if wrong:
         sys.exit("WRONG ANSWERS, nothing timed:\n  " + "\n  ".join(wrong))
@@ -205,6 +223,27 @@ def heap_per_copy(make, copies: int) -> float:
     return used / copies
 
 
+def python_reads(schema):
+    """The attribute reads compile_schema makes of a record schema of int, float, str and
+    bool fields, in its order, written as a Python loop that builds nothing."""
+    for _key, v in schema.items():
+        v._coerce
+        len(v._custom_checks)
+        v._when_condition
+        v._env_key
+        name = type(v).__name__
+        if name == "NumberValidator":
+            v._type_cls.__name__
+            v._min
+            v._max
+            v._exclusive_min
+            v._exclusive_max
+        elif name == "StringValidator":
+            v._regex
+            v._min_len
+            v._max_len
+
+
 def compile_costs(sizes=(10, 100, 1000, 10000)):
     rows = []
     for n in sizes:
@@ -212,9 +251,16 @@ def compile_costs(sizes=(10, 100, 1000, 10000)):
         core, config = to_pydantic(schema), cs.CoreConfig(strict=True)
         copies = max(3, 20_000 // n)
         once = 50_000_000  # peers' builds are slow: shorter samples
+        if brindle_floor.compile_reads(schema) is not True:
+            sys.exit("WRONG ANSWER: the floor's compile reads declined the wide schema")
+        compiled = per_call_ns_side_by_side([
+            ("brindle", "f(d)", {"f": brindle_core.compile_schema}),
+            ("reads C", "f(d)", {"f": brindle_floor.compile_reads}),
+            ("reads Python", "f(d)", {"f": python_reads}),
+        ], schema)
         rows.append({
             "fields": n,
-            "brindle": per_call_ns("f(d)", {"f": brindle_core.compile_schema}, schema),
+            **compiled,
             "brindle heap": heap_per_copy(lambda: brindle_core.compile_schema(schema), copies),
             "validate": per_call_ns("f(d)", {"f": brindle_core.compile_schema(schema).validate}, record),
             "pydantic-core": per_call_ns("f(d, c)", {"f": SchemaValidator, "c": config}, core, once),
@@ -280,17 +326,26 @@ def results_table(results, names) -> list:
     return lines
 
 
+PEERS = ["msgspec", "pydantic-core", "fastjsonschema", "jsonschema is_valid"]
+
+
 def floor_table(results) -> list:
-    lines = ["| workload | C++ floor | brindle validate | validate - floor | validate / floor |"
-             " brindle collect | pure Python |", "|---" * 7 + "|"]
+    """validate and collect against the C++ floor, and the fastest peer against
+    validate, on every valid workload; per item where the workload counts its items."""
+    lines = ["| workload | C++ floor | brindle validate | validate / floor | brindle collect |"
+             " collect / floor | collect / validate | fastest peer / validate | per item: floor,"
+             " validate, collect |", "|---" * 9 + "|"]
     for (workload, label), times in results.items():
-        if workload.items and label == "valid":
-            per = {n: times[n] / workload.items
-                   for n in ("floor", "brindle validate", "brindle collect", PYTHON)}
-            floor, validate = per["floor"], per["brindle validate"]
-            lines.append(f"| {workload.name} | {floor:.2f} ns | {validate:.2f} ns | "
-                         f"{validate - floor:+.2f} ns | {validate / floor:.2f}× | "
-                         f"{per['brindle collect']:.2f} ns | {per[PYTHON]:.2f} ns |")
+        if label != "valid":
+            continue
+        floor, validate, collect = (times[n] for n in (FLOOR, "brindle validate", "brindle collect"))
+        peer = min(PEERS, key=lambda n: times[n])
+        per_item = (f"{floor / workload.items:.2f} ns, {validate / workload.items:.2f} ns, "
+                    f"{collect / workload.items:.2f} ns" if workload.items else "")
+        lines.append(f"| {workload.name} | {fmt_ns(floor)} | {fmt_ns(validate)} | "
+                     f"{validate / floor:.2f}× | {fmt_ns(collect)} | {collect / floor:.2f}× | "
+                     f"{collect / validate:.2f}× | {times[peer] / validate:.1f}× ({peer}) | "
+                     f"{per_item} |")
     return lines
 
 
@@ -300,7 +355,7 @@ def faster_peers(results) -> list:
     for (workload, label), times in results.items():
         base = times["brindle validate"]
         faster = [f"{n} {fmt_ratio(t / base)}" for n, t in times.items()
-                  if n not in ("brindle validate", "floor") and t < base]
+                  if n not in ("brindle validate", FLOOR) and t < base]
         if faster:
             lines.append(f"{workload.name}, {label}: " + ", ".join(faster))
     return lines
@@ -318,6 +373,24 @@ def compile_table(rows) -> list:
                      f"{fmt_ns(r['msgspec'])} | {fmt_ns(r['fastjsonschema'])} | "
                      f"{r['validate'] / n:,.0f} ns |")
     return lines
+
+
+def compile_field_table(rows) -> list:
+    lines = ["| fields | brindle compile_schema | pydantic-core SchemaValidator |"
+             " brindle / pydantic-core | attribute reads alone, C | attribute reads alone, Python |"
+             " compile_schema - C reads |", "|---:" * 7 + "|"]
+    for r in rows:
+        n = r["fields"]
+        per = {k: r[k] / n for k in ("brindle", "pydantic-core", "reads C", "reads Python")}
+        lines.append(f"| {n:,} | {per['brindle']:.0f} ns | {per['pydantic-core']:.0f} ns | "
+                     f"{per['brindle'] / per['pydantic-core']:.2f}× | {per['reads C']:.0f} ns | "
+                     f"{per['reads Python']:.0f} ns | {per['brindle'] - per['reads C']:+.0f} ns |")
+    return lines
+
+
+def make_tables(results, names, costs) -> dict:
+    return {"main": results_table(results, names), "floor": floor_table(results),
+            "compile": compile_table(costs), "compile per field": compile_field_table(costs)}
 
 
 def chart(results, names, path: Path):
@@ -346,44 +419,81 @@ def chart(results, names, path: Path):
     fig.savefig(path, dpi=110)
 
 
-def main():
-    started, source = time.perf_counter(), source_state()  # as built, just before this run
+def run(source):
+    """Times everything on this interpreter: (results, names, costs, differences, agreed)."""
     workloads = wl.workloads()
     rows = build_rows(workloads)
-    floors = {"100,000 ints": dict(f=brindle_floor.ints, lo=wl.INT_LOW, hi=wl.INT_HIGH),
-              "10,000 floats": dict(f=brindle_floor.floats, lo=wl.FLOAT_LOW, hi=wl.FLOAT_HIGH)}
-    for workload, label, data, _ in rows:
-        floor = floors.get(workload.name)
-        if floor and floor["f"](data, floor["lo"], floor["hi"]) != (label == "valid"):
-            sys.exit(f"WRONG ANSWER: C++ floor on {workload.name} ({label})")
     differences, agreed = semantic_differences()
 
-    results, names = {}, [name for name, _, _ in rows[0][3]]
+    results = {}
+    names = [name for name, _, _ in rows[0][3] if name != FLOOR]
     for workload, label, data, timed in rows:
         print(f"timing {workload.name}, {label}", file=sys.stderr, flush=True)
-        if workload.name in floors:
-            timed = timed + [("floor", "f(d, lo, hi)", floors[workload.name])]
-        times = per_call_ns_side_by_side(timed, data)
-        results[(workload, label)] = times
+        results[(workload, label)] = per_call_ns_side_by_side(timed, data)
     print("timing compile costs", file=sys.stderr, flush=True)
-    costs = compile_costs()
+    return results, names, compile_costs(), differences, agreed
 
-    tables = {"main": results_table(results, names), "floor": floor_table(results),
-              "compile": compile_table(costs)}
+
+def save(path: Path, source, results, names, costs):
+    """The results of this interpreter's run, for the report of another."""
+    path.write_text(json.dumps({
+        "machine": machine(source), "python": platform.python_version(), "names": names,
+        "results": [{"workload": w.name, "items": w.items, "label": label, "times": times}
+                    for (w, label), times in results.items()],
+        "costs": costs,
+    }), encoding="utf-8")
+
+
+class SavedWorkload(NamedTuple):
+    """What the tables read of a workload whose run was saved."""
+    name: str
+    items: int
+
+
+def load(path: Path) -> dict:
+    saved = json.loads(path.read_text(encoding="utf-8"))
+    results = {(SavedWorkload(r["workload"], r["items"]), r["label"]): r["times"]
+               for r in saved["results"]}
+    return {"python": saved["python"], "machine": saved["machine"],
+            "tables": make_tables(results, saved["names"], saved["costs"])}
+
+
+def print_tables(python, tables):
+    print(f"\n## CPython {python}\n")
+    print("\n".join(tables["main"] + [""] + tables["floor"] + [""] + tables["compile"] + [""]
+                    + tables["compile per field"]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--save", type=Path, help="write the results here, not the report")
+    parser.add_argument("--also", type=Path, nargs="*", default=[],
+                        help="results saved by runs on other interpreters, for the report")
+    args = parser.parse_args()
+    started, source = time.perf_counter(), source_state()  # as built, just before this run
+    results, names, costs, differences, agreed = run(source)
+    tables = make_tables(results, names, costs)
+    print_tables(platform.python_version(), tables)
+    if args.save:
+        save(args.save, source, results, names, costs)
+        print(f"\nwrote {args.save} in {time.perf_counter() - started:.0f} s", file=sys.stderr)
+        return
+    others = [load(path) for path in args.also]
+    for other in others:
+        print_tables(other["python"], other["tables"])
     faster = faster_peers(results)
-    print("\n".join(tables["main"] + [""] + tables["floor"] + [""] + tables["compile"]))
     print("\nFaster than brindle_core validate:")
     print("\n".join(f"- {line}" for line in faster) or "- nowhere")
     print("\nSemantic differences (brindle_core's answer first):")
     print("\n".join(f"- {line}" for line in differences) or "- none")
     print("All agree on: " + "; ".join(agreed))
-    write_report(tables, faster, differences, agreed, source)
+    write_report(tables, faster, differences, agreed, source, others)
     chart(results, names, ROOT / "docs" / "benchmarks.png")
     print(f"\nwrote docs/benchmarks.md and docs/benchmarks.png in {time.perf_counter() - started:.0f} s",
           file=sys.stderr)
 
 
-def write_report(tables, faster, differences, agreed, source):
+def write_report(tables, faster, differences, agreed, source, others):
     md = [
         "# Benchmarks", "",
         "Written by `make bench` (`bench/run.sh`, `bench/suite.py`); every number below comes "
@@ -408,12 +518,7 @@ def write_report(tables, faster, differences, agreed, source):
         "Where an implementation is faster than brindle_core `validate`:", "",
         *([f"- {line}" for line in faster] or ["- nowhere"]), "",
         "## Against a C++ floor", "",
-        "`bench/floor/floor.cpp` does the least work any validator must do on the bulk "
-        "workloads: it steps through the list (or the dict, with `PyDict_Next`) with the C API, "
-        "reads each number (an int with `PyLong_AsLong`, a float with `PyFloat_AS_DOUBLE` after "
-        "a type check) and compares it with the bounds, with no schema and no dispatch. Time "
-        "per item on the valid data; a ratio below 1 means brindle_core reads the numbers more "
-        "cheaply than those calls do.", "",
+        FLOOR_TEXT, "",
         *tables["floor"], "",
         "## Compile time and memory against schema size", "",
         "A record schema of n fields (int, float, str and bool fields in turn). The heap "
@@ -422,19 +527,50 @@ def write_report(tables, faster, differences, agreed, source):
         "and has nothing to time). The last column is brindle_core `validate` of a valid "
         "record of that size, per field.", "",
         *tables["compile"], "",
+        COMPILE_FIELD_TEXT, "",
+        *tables["compile per field"], "",
+        *[line for other in others for line in other_section(other)],
         "## Semantic differences", "",
         "Small values on which some implementation answers unlike brindle_core, with "
         "brindle_core's rule in brackets; an error count is given where the implementation "
         "reports every error.", "",
         *([f"- {line}" for line in differences] or ["- none"]), "",
         "All implementations agree on: " + "; ".join(agreed) + ".", "",
-        "## Reproduce", "", "```", "make bench", "```", "",
+        "## Reproduce", "", "```", "make bench", "make bench BENCH_ALSO=3.13", "```", "",
         "It creates `.venv/bench` (CPython 3.9 when found), installs `bench/requirements.txt`, "
         "builds brindle_core and the floor module into it, runs `bench/suite.py`, prints the "
-        "tables and rewrites this page and `docs/benchmarks.png`. Speed is only measured here, "
-        "never asserted in tests.",
+        "tables and rewrites this page and `docs/benchmarks.png`. `BENCH_ALSO` names further "
+        "CPython versions (`PYTHONS=\"3.9 3.13\"` names them all, the first one reported in "
+        "full): each gets its own `.venv/bench-3.X` and its own run, whose tables are added "
+        "to this page. Speed is only measured here, never asserted in tests.",
     ]
     (ROOT / "docs" / "benchmarks.md").write_text("\n".join(md) + "\n", encoding="utf-8")
+
+
+FLOOR_TEXT = (
+    "`bench/floor/floor.cpp` holds a validator written by hand for each workload's schema: "
+    "the least work any validator of that schema must do, answering as `validate` does "
+    "(checked on every case before timing). Bounds and lengths are constants; exact types "
+    "are tested before subclasses; ints are read in place (`PyUnstable_Long_IsCompact` and "
+    "`PyUnstable_Long_CompactValue` from 3.12 on, the digits the interpreter's headers "
+    "expose before); each dict key is compared by pointer with the interned name of the "
+    "field expected at its position, then by text; there is no dispatch on node kinds. "
+    "Times per call on the valid data, side by side with the other implementations; a "
+    "workload that counts its items also gets times per item.")
+
+COMPILE_FIELD_TEXT = (
+    "Per field. The attribute reads alone are the reads and conversions `compile_schema` "
+    "must make of such a schema, in its order, building nothing: in C with interned names "
+    "(`brindle_floor.compile_reads`) and as a Python loop.")
+
+
+def other_section(other) -> list:
+    t = other["tables"]
+    return [f"## On CPython {other['python']}", "",
+            "The same tables from a run on another interpreter, in the same `make bench`.", "",
+            *other["machine"], "", *t["main"], "", *t["floor"], "", *t["compile"], "",
+            *t["compile per field"], ""]
+
 
 if __name__ == "__main__":
     main()
