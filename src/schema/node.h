@@ -87,8 +87,8 @@ struct Lengths {
 
 class ValidatorNode {
 public:
-    static ValidatorNode any() { return ValidatorNode(Payload(std::in_place_index<0>)); }
-    static ValidatorNode boolean() { return ValidatorNode(Payload(std::in_place_index<1>)); }
+    static ValidatorNode any();
+    static ValidatorNode boolean();
     // Int, IntRange or IntRangeExclusive (Float, ... with `is_float`), by the settings.
     static ValidatorNode number(bool is_float, const Bounds& bounds);
     static ValidatorNode str(Lengths lengths);
@@ -125,7 +125,7 @@ private:
     using Payload = std::variant<Empty, Empty, Empty, Bounds, Bounds, Empty, Bounds, Bounds,
                                  Lengths, Branch, Branch, Branch, FieldList>;
 
-    explicit ValidatorNode(Payload payload) noexcept : payload_(std::move(payload)) {}
+    explicit ValidatorNode(Payload payload) noexcept;
 
     // The payload of List, ListSized and Dict; null for the other kinds.
     Branch* branch() noexcept;
@@ -142,6 +142,19 @@ struct FieldEntry {
     // within the process; only the field index uses it.
     std::int64_t hash = 0;
 };
+
+// Defined once FieldEntry is complete: making a payload instantiates the variant's
+// destructor, and with it the destructor of FieldList's vector of entries, which
+// some standard libraries (libc++) will not instantiate for an incomplete type.
+inline ValidatorNode::ValidatorNode(Payload payload) noexcept : payload_(std::move(payload)) {}
+
+inline ValidatorNode ValidatorNode::any() {
+    return ValidatorNode(Payload(std::in_place_index<0>));
+}
+
+inline ValidatorNode ValidatorNode::boolean() {
+    return ValidatorNode(Payload(std::in_place_index<1>));
+}
 
 template <class SameKey>
 std::size_t FieldIndex::find(std::span<const FieldEntry> entries, std::int64_t hash,
