@@ -1,11 +1,10 @@
 #include "python/fault.h"
 
-#include <pthread.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
+#include "core/platform.h"
 #include "python/access.h"
 #include "python/render.h"
 
@@ -69,8 +68,8 @@ void raise_panic(std::string_view message) {
 }
 
 Text thread_label() {
-    char name[64] = "?";
-    if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) name[0] = '\0';
+    char name[64];
+    platform::thread_name(name, sizeof name);
     return format_message("'{}' ({})", {std::string_view(name),
                                          static_cast<std::uint64_t>(PyThread_get_thread_ident())});
 }

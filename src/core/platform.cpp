@@ -1,0 +1,98 @@
+#include "core/platform.h"
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <pthread.h>
+#if defined(__linux__) && !defined(__GLIBC__)
+#include <sys/prctl.h>
+#endif
+#endif
+
+#include <cstring>
+
+namespace brindle::platform {
+
+#if defined(_WIN32)
+
+bool thread_stack(std::uintptr_t& lowest, std::size_t& size) noexcept {
+    // Windows 8 and newer; the reserved stack, not only the pages committed so far.
+    ULONG_PTR low = 0;
+    ULONG_PTR high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    if (low == 0 || high <= low) return false;
+    lowest = static_cast<std::uintptr_t>(low);
+    size = static_cast<std::size_t>(high - low);
+    return true;
+}
+
+void thread_name(char* name, std::size_t size) noexcept {
+    name[0] = '\0';
+    // GetThreadDescription exists from Windows 10 1607 on: looked up, not linked.
+    using Describe = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) return;
+    FARPROC found = GetProcAddress(kernel, "GetThreadDescription");
+    if (found == nullptr) return;
+    Describe describe;
+    static_assert(sizeof describe == sizeof found);
+    std::memcpy(&describe, &found, sizeof describe);
+    PWSTR wide = nullptr;
+    if (FAILED(describe(GetCurrentThread(), &wide)) || wide == nullptr) return;
+    int written = WideCharToMultiByte(CP_UTF8, 0, wide, -1, name, static_cast<int>(size),
+                                      nullptr, nullptr);
+    if (written <= 0) name[0] = '\0';
+    name[size - 1] = '\0';
+    LocalFree(wide);
+}
+
+#else
+
+bool thread_stack(std::uintptr_t& lowest, std::size_t& size) noexcept {
+#if defined(__APPLE__)
+    // macOS gives the stack's top (it grows down) and its size.
+    pthread_t self = pthread_self();
+    auto top = reinterpret_cast<std::uintptr_t>(pthread_get_stackaddr_np(self));
+    std::size_t length = pthread_get_stacksize_np(self);
+    if (top == 0 || length == 0 || length > top) return false;
+    lowest = top - length;
+    size = length;
+    return true;
+#elif defined(__linux__) || defined(__FreeBSD__) || defined(__NetBSD__)
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return false;
+    void* low = nullptr;
+    std::size_t length = 0;
+    int status = pthread_attr_getstack(&attributes, &low, &length);
+    pthread_attr_destroy(&attributes);
+    if (status != 0 || low == nullptr || length == 0) return false;
+    lowest = reinterpret_cast<std::uintptr_t>(low);
+    size = length;
+    return true;
+#else
+    (void)lowest;
+    (void)size;
+    return false;
+#endif
+}
+
+void thread_name(char* name, std::size_t size) noexcept {
+    name[0] = '\0';
+#if defined(__GLIBC__) || defined(__APPLE__)
+    if (pthread_getname_np(pthread_self(), name, size) != 0) name[0] = '\0';
+#elif defined(__linux__)
+    // Other C libraries: the kernel keeps the name, at most 16 bytes with its NUL.
+    char kernel_name[16] = {};
+    if (prctl(PR_GET_NAME, kernel_name, 0, 0, 0) == 0) {
+        std::strncpy(name, kernel_name, size - 1);
+    }
+#endif
+    name[size - 1] = '\0';
+}
+
+#endif
+
+}  // namespace brindle::platform
