@@ -29,6 +29,16 @@ PyObject* dunder_name() { return interned(name_slot, "__name__"); }
 PyObject* dunder_qualname() { return interned(qualname_slot, "__qualname__"); }
 PyObject* dunder_module() { return interned(module_slot, "__module__"); }
 
+}  // namespace
+
+void forget_interned_names() noexcept {
+    name_slot = nullptr;
+    qualname_slot = nullptr;
+    module_slot = nullptr;
+}
+
+namespace {
+
 PyObject* type_object(PyObject* object) noexcept {
     return reinterpret_cast<PyObject*>(Py_TYPE(object));
 }

@@ -183,6 +183,8 @@ PyObject* panic_exception_type() {
     return panic_type_slot;
 }
 
+void forget_panic_exception_type() noexcept { panic_type_slot = nullptr; }
+
 Text render_exception(const TakenException& exception) {
     auto part = [](PyObject* object) {
         return object == nullptr ? Text("None") : display_text(object);

@@ -39,6 +39,10 @@ private:
 // The fault exception type, created on first need and kept for the process.
 PyObject* panic_exception_type();
 
+// Drops the fault exception type without releasing it, for a runtime that has been
+// finalized: the next fault makes it again.
+void forget_panic_exception_type() noexcept;
+
 // "type: ..., value: ..., traceback: ..." for fault messages that carry an exception.
 Text render_exception(const TakenException& exception);
 
