@@ -95,6 +95,29 @@ for line in "${pythons[@]}"; do
     summary+=("$(basename "$wheel"): $((size / 1024)) KiB, auditwheel: ${consistent:-none}; $tests; $stubs")
 done
 
+# Speed: the zig-built wheel against a GCC build of the same sources (the default
+# compiler, as pip install . builds), both loaded into the first interpreter and
+# timed in turns on make bench's record workloads. BRINDLE_WHEELS_BENCH=0 skips it.
+if [ "${BRINDLE_WHEELS_BENCH:-1}" != 0 ] && [ -x "$work/test-py${pythons[0]%% *}/bin/python" ]; then
+    version=${pythons[0]%% *}
+    python=${pythons[0]#* }
+    tag="py$version"
+    echo "=== CPython $version: the zig-built wheel against a GCC build, record workloads"
+    rm -rf "$work/gcc-$tag" "$work/cmake-gcc-$tag"
+    if SKBUILD_BUILD_DIR="$work/cmake-gcc-$tag" "$work/build-$tag/bin/python" -m pip \
+            --disable-pip-version-check wheel -q --no-build-isolation --no-deps \
+            -w "$work/gcc-$tag" . && (cd "$work/gcc-$tag" && "$python" -m zipfile -e ./*.whl unpacked); then
+        gcc_module=$(ls "$work/gcc-$tag"/unpacked/brindle_core*.so)
+        zig_module=$(ls "$work/test-$tag"/lib/python*/site-packages/brindle_core*.so)
+        "$work/test-$tag/bin/python" bench/compare_builds.py gcc="$gcc_module" zig="$zig_module" \
+            | tee "$work/speed-$tag.txt"
+        summary+=("speed on CPython $version (zig / GCC, one run on a shared machine): see $work/speed-$tag.txt")
+    else
+        summary+=("speed on CPython $version: GCC BUILD FAILED")
+        failed=1
+    fi
+fi
+
 echo
 echo "=== Summary"
 printf '%s\n' "${summary[@]}"
