@@ -6,9 +6,9 @@
 # zig targets given). The Python headers are this machine's, of the oldest and the
 # newest CPython found: the C API is the same on every platform, and pyconfig.h,
 # the one platform-specific header, is Linux's (a real Windows or macOS build uses
-# its own). Where linking needs no interpreter library (Linux, macOS: the symbols
-# are found at import), the module is linked too, with its export list. Ends with
-# one line per target.
+# its own). On Linux, where linking needs no interpreter library, the module is
+# linked too, with its export list (a macOS link would build zig's libc++ for it
+# once more and prove little beyond). Ends with one line per target.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -69,8 +69,6 @@ for target in "${targets[@]}"; do
     if [ $status -eq 0 ]; then
         case "$target" in
             *-linux-*) link=(-shared "-Wl,--version-script=$top/src/module.map") ;;
-            *-macos*) link=(-shared -Wl,-undefined,dynamic_lookup
-                            -Wl,-exported_symbol,_PyInit_brindle_core) ;;
             *) link=() ;;
         esac
         if [ ${#link[@]} -gt 0 ]; then
