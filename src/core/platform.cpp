@@ -29,8 +29,13 @@ bool thread_stack(std::uintptr_t& lowest, std::size_t& size) noexcept {
     return true;
 }
 
-void thread_name(char* name, std::size_t size) noexcept {
-    name[0] = '\0';
+namespace {
+
+// The name in `full` (of kFullName bytes), empty when unknown.
+constexpr std::size_t kFullName = 256;
+
+void full_thread_name(char* full) noexcept {
+    full[0] = '\0';
     // GetThreadDescription exists from Windows 10 1607 on: looked up, not linked.
     using Describe = HRESULT(WINAPI*)(HANDLE, PWSTR*);
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -42,12 +47,14 @@ void thread_name(char* name, std::size_t size) noexcept {
     std::memcpy(&describe, &found, sizeof describe);
     PWSTR wide = nullptr;
     if (FAILED(describe(GetCurrentThread(), &wide)) || wide == nullptr) return;
-    int written = WideCharToMultiByte(CP_UTF8, 0, wide, -1, name, static_cast<int>(size),
+    int written = WideCharToMultiByte(CP_UTF8, 0, wide, -1, full, static_cast<int>(kFullName),
                                       nullptr, nullptr);
-    if (written <= 0) name[0] = '\0';
-    name[size - 1] = '\0';
+    if (written <= 0) full[0] = '\0';
+    full[kFullName - 1] = '\0';
     LocalFree(wide);
 }
+
+}  // namespace
 
 #else
 
@@ -61,7 +68,7 @@ bool thread_stack(std::uintptr_t& lowest, std::size_t& size) noexcept {
     lowest = top - length;
     size = length;
     return true;
-#elif defined(__linux__) || defined(__FreeBSD__) || defined(__NetBSD__)
+#elif defined(__linux__)
     pthread_attr_t attributes;
     if (pthread_getattr_np(pthread_self(), &attributes) != 0) return false;
     void* low = nullptr;
@@ -79,20 +86,34 @@ bool thread_stack(std::uintptr_t& lowest, std::size_t& size) noexcept {
 #endif
 }
 
-void thread_name(char* name, std::size_t size) noexcept {
-    name[0] = '\0';
+namespace {
+
+// The name in `full` (of kFullName bytes), empty when unknown. glibc refuses a
+// buffer shorter than its 16-byte limit, so the name is read whole, then cut.
+constexpr std::size_t kFullName = 64;
+
+void full_thread_name(char* full) noexcept {
+    full[0] = '\0';
 #if defined(__GLIBC__) || defined(__APPLE__)
-    if (pthread_getname_np(pthread_self(), name, size) != 0) name[0] = '\0';
+    if (pthread_getname_np(pthread_self(), full, kFullName) != 0) full[0] = '\0';
 #elif defined(__linux__)
     // Other C libraries: the kernel keeps the name, at most 16 bytes with its NUL.
-    char kernel_name[16] = {};
-    if (prctl(PR_GET_NAME, kernel_name, 0, 0, 0) == 0) {
-        std::strncpy(name, kernel_name, size - 1);
-    }
+    if (prctl(PR_GET_NAME, full, 0, 0, 0) != 0) full[0] = '\0';
 #endif
-    name[size - 1] = '\0';
+    full[kFullName - 1] = '\0';
 }
 
+}  // namespace
+
 #endif
+
+void thread_name(char* name, std::size_t size) noexcept {
+    char full[kFullName];
+    full_thread_name(full);
+    std::size_t length = std::strlen(full);
+    if (length >= size) length = size - 1;
+    std::memcpy(name, full, length);
+    name[length] = '\0';
+}
 
 }  // namespace brindle::platform
