@@ -51,7 +51,15 @@ for target in "${targets[@]}"; do
         n=$((n + 1))
         for source in "${module[@]}"; do echo "$source h$n $include" >>"$jobs_file"; done
     done
-    export bin out
+    # The headers' pyconfig.h is Linux's: on Windows, 3.9's pyport.h would include
+    # <sys/select.h>, which MinGW lacks. pyconfig.h is read first, with that one
+    # POSIX header switched off (its include guard makes Python.h's read a no-op).
+    shim=""
+    if [[ $target == *-windows-* ]]; then
+        shim="$out/pyconfig-windows.h"
+        printf '%s\n' '#include <pyconfig.h>' '#undef HAVE_SYS_SELECT_H' >"$shim"
+    fi
+    export bin out shim
     export flags_text="${flags[*]}"
     status=0
     # Two at a time: the machine is shared.
@@ -61,6 +69,7 @@ for target in "${targets[@]}"; do
         mkdir -p "$out/$set"
         extra=()
         [ "$include" != - ] && extra=(-isystem "$include")
+        [ -n "$shim" ] && [ "$include" != - ] && extra+=(-include "$shim")
         if ! "$bin/c++" $flags_text "${extra[@]}" -c "$source" -o "$object" >"$object.log" 2>&1; then
             echo "FAILED: $source ($set)"; cat "$object.log"; exit 255
         fi
