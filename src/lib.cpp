@@ -287,6 +287,20 @@ Status populate_module(PyObject* module) {
     return add_to_module(module, type_name.get(), reinterpret_cast<PyObject*>(type.value()));
 }
 
+// Everything the module keeps for the process belongs to the runtime that made it.
+// From 3.14 on, finalizing the runtime frees interned strings whoever holds them,
+// so an embedder that finalizes and initializes again would otherwise meet freed
+// names, messages and types: after finalization the module forgets them all (the
+// runtime is gone, nothing is released) and the next import starts afresh.
+void forget_runtime_objects() noexcept {
+    module_cache = nullptr;
+    validator_type = nullptr;
+    forget_interned_names();
+    forget_fixed_messages();
+    forget_panic_exception_type();
+    owner_interpreter.store(-1);
+}
+
 Result<OwnedRef> init_module() {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return Failure::fetch();
@@ -301,6 +315,13 @@ Result<OwnedRef> init_module() {
     if (!module) return Failure::fetch();
     auto populated = populate_module(module.get());
     if (!populated) return std::move(populated).take_failure();
+#if PY_VERSION_HEX >= 0x030E0000
+    // Runs after finalization. Py_AtExit fails only when its table is full; the
+    // module then works as before, for every runtime but a re-initialized one.
+    (void)Py_AtExit(forget_runtime_objects);
+#else
+    (void)&forget_runtime_objects;
+#endif
     module_cache = OwnedRef::borrow(module.get()).release();
     return module;
 }

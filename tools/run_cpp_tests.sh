@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the C++ unit tests (no Python module), with the reference vectors
-# for render_f64 written first. Run from anywhere; builds into build/cpp.
+# for render_f64 written first. Run from anywhere; builds into build/cpp, or into
+# BRINDLE_CPP_BUILD_DIR with the extra CMake arguments BRINDLE_CPP_CMAKE_ARGS (the
+# compiler comes from CXX, as CMake takes it).
 #   PYTHON=python3.12 tools/run_cpp_tests.sh
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/build/cpp"
+build="${BRINDLE_CPP_BUILD_DIR:-$root/build/cpp}"
 cd "$root"
 start=$(date +%s)
 
@@ -23,7 +25,7 @@ CMAKE
     return "$status"
 }
 
-if ! have_gtest; then
+if [[ ${BRINDLE_CPP_CMAKE_ARGS:-} != *BRINDLE_GTEST_SOURCE* ]] && ! have_gtest; then
     if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
         echo "GoogleTest not found; installing libgtest-dev"
         apt-get update
@@ -42,7 +44,7 @@ if [[ -z "$python" ]]; then
 fi
 
 cmake -S . -B "$build" -DBRINDLE_PYTHON_MODULE=OFF -DBRINDLE_BUILD_TESTS=ON \
-    -DBRINDLE_WERROR=ON
+    -DBRINDLE_WERROR=ON ${BRINDLE_CPP_CMAKE_ARGS:-}
 cmake --build "$build" -j 2
 "$python" tests/cpp/make_f64_vectors.py "$build/f64_vectors.txt" --jobs 2
 

@@ -1,26 +1,22 @@
 #include "core/stack.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <cstddef>
+
+#include "core/platform.h"
 
 namespace brindle {
 
 namespace {
 
 std::uintptr_t learn_stack_floor() noexcept {
-    pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
-    void* low = nullptr;
+    std::uintptr_t low = 0;
     std::size_t size = 0;
-    int status = pthread_attr_getstack(&attributes, &low, &size);
-    pthread_attr_destroy(&attributes);
-    if (status != 0 || low == nullptr || size == 0) return 0;
+    if (!platform::thread_stack(low, size)) return 0;
     // A quarter of the stack, at most 512 KiB, stays free for what runs above the
     // deepest native frame.
     std::size_t reserve = std::min<std::size_t>(size / 4, std::size_t{512} * 1024);
-    return reinterpret_cast<std::uintptr_t>(low) + reserve;
+    return low + reserve;
 }
 
 }  // namespace

@@ -16,6 +16,16 @@ PyObject* module_slot = nullptr;
 PyObject* dunder_name() { return interned_str(name_slot, "__name__"); }
 PyObject* dunder_module() { return interned_str(module_slot, "__module__"); }
 
+}  // namespace
+
+void forget_interned_names() noexcept {
+    name_slot = nullptr;
+    qualname_slot = nullptr;
+    module_slot = nullptr;
+}
+
+namespace {
+
 PyObject* type_object(PyObject* object) noexcept {
     return reinterpret_cast<PyObject*>(Py_TYPE(object));
 }

@@ -31,6 +31,10 @@ inline bool is_none(PyObject* o) noexcept { return o == Py_None; }
 // The attribute `name` (ASCII) of `object`; the lookup's own exception on failure.
 Result<OwnedRef> get_attr(PyObject* object, std::string_view name);
 
+// Drops the interned attribute names without releasing them, for a runtime that has
+// been finalized (and freed them): the next use makes them again.
+void forget_interned_names() noexcept;
+
 // The object's own __name__ (read through the interned name), which must be a str.
 Result<OwnedRef> name_object(PyObject* object);
 

@@ -1,12 +1,11 @@
 #include "python/fault.h"
 
-#include <pthread.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
 #include "core/render.h"
+#include "core/platform.h"
 #include "python/access.h"
 #include "python/singleton.h"
 
@@ -84,8 +83,8 @@ void resume_panic(TakenException taken) {
 namespace {
 
 Text thread_label() {
-    char name[64] = "?";
-    if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) name[0] = '\0';
+    char name[64];
+    platform::thread_name(name, sizeof name);
     return format_message("'{}' ({})", {std::string_view(name),
                                          static_cast<std::uint64_t>(PyThread_get_thread_ident())});
 }
@@ -124,6 +123,8 @@ PyObject* panic_exception_type() {
 bool ran_out_of_memory() noexcept {
     return PyErr_Occurred() != nullptr && PyErr_ExceptionMatches(PyExc_MemoryError);
 }
+
+void forget_panic_exception_type() noexcept { panic_type_slot = nullptr; }
 
 Text render_exception(const TakenException& exception) {
     auto part = [](PyObject* object) {

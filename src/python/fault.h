@@ -52,6 +52,10 @@ PyObject* panic_exception_type_or_null();
 // is then what the call raises.
 bool ran_out_of_memory() noexcept;
 
+// Drops the fault exception type without releasing it, for a runtime that has been
+// finalized: the next fault makes it again.
+void forget_panic_exception_type() noexcept;
+
 // "type: ..., value: ..., traceback: ..." for fault messages that carry an exception.
 Text render_exception(const TakenException& exception);
 

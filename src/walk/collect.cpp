@@ -13,16 +13,25 @@ namespace {
 // The seven messages without a number, made once and shared by every entry.
 enum class Fixed : std::uint8_t { Bool, Int, Float, Str, List, Dict, Missing, Count };
 
+// Written once under the interpreter lock and kept for the process.
+PyObject* fixed_messages[static_cast<std::size_t>(Fixed::Count)] = {};
+
 PyObject* fixed_message(Fixed which) {
     static constexpr std::string_view texts[] = {
         "Expected bool", "Expected int",  "Expected float",         "Expected str",
         "Expected list", "Expected dict", "Missing required field",
     };
-    // Written once under the interpreter lock and kept for the process.
-    static PyObject* made[static_cast<std::size_t>(Fixed::Count)] = {};
     auto index = static_cast<std::size_t>(which);
-    return interned_str(made[index], texts[index]);
+    return interned_str(fixed_messages[index], texts[index]);
 }
+
+}  // namespace
+
+void forget_fixed_messages() noexcept {
+    for (PyObject*& slot : fixed_messages) slot = nullptr;
+}
+
+namespace {
 
 // One collect call: the list that receives the entries, where the walk is, and the
 // parked failure.

@@ -11,4 +11,8 @@ namespace brindle {
 // None when the native core declines the value, or the exception the walk raised.
 Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data);
 
+// Drops the shared messages without releasing them, for a runtime that has been
+// finalized (and freed them): the next use makes them again.
+void forget_fixed_messages() noexcept;
+
 }  // namespace brindle

@@ -1,0 +1,89 @@
+"""Times builds of brindle_core against each other on make bench's record workloads,
+all loaded into this one interpreter and timed in turns (as bench/suite.py times
+implementations side by side), so that whatever else the machine does falls on
+every build alike. Prints the time per call of each build and its ratio to the
+first build's.
+
+    python bench/compare_builds.py gcc=path/to/brindle_core.so zig=other/brindle_core.so
+"""
+
+from __future__ import annotations
+
+import importlib.machinery
+import importlib.util
+import math
+import statistics
+import sys
+import time
+import timeit
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path[:0] = [str(ROOT / "bench"), str(ROOT / "examples")]
+
+import workloads as wl  # noqa: E402
+
+REPEATS = 7
+SAMPLE_NS = 20_000_000  # each sample runs for at least this long
+RECORD_WORKLOADS = ("record", "1,000 records")
+
+
+def load(path: str):
+    """The extension module in `path` under its own name; each file is a separate
+    module with its own state, whatever else was loaded under that name."""
+    loader = importlib.machinery.ExtensionFileLoader("brindle_core", path)
+    spec = importlib.util.spec_from_file_location("brindle_core", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def calibrated(call, data):
+    timer = timeit.Timer("f(d)", globals={"f": call, "d": data}, timer=time.perf_counter_ns)
+    number = 1
+    while True:
+        elapsed = timer.timeit(number)
+        if elapsed >= SAMPLE_NS:
+            return timer, number
+        number = max(number * 2, math.ceil(number * 1.1 * SAMPLE_NS / max(elapsed, 1)))
+
+
+def side_by_side(calls: dict, data) -> dict:
+    """Median ns per call of each, the samples taken in turns."""
+    timers = {name: calibrated(call, data) for name, call in calls.items()}
+    samples = {name: [] for name in calls}
+    for _ in range(REPEATS):
+        for name, (timer, number) in timers.items():
+            samples[name].append(timer.timeit(number) / number)
+    return {name: statistics.median(times) for name, times in samples.items()}
+
+
+def main(arguments):
+    if len(arguments) < 2 or any("=" not in a for a in arguments):
+        sys.exit(__doc__)
+    builds = {name: load(path) for name, path in (a.split("=", 1) for a in arguments)}
+    first = next(iter(builds))
+    print(f"CPython {sys.version.split()[0]}; times per call (median of {REPEATS} samples "
+          f"taken in turns); ratio = time / {first}'s time")
+    header = f"{'workload':<34}" + "".join(f"{name:>12}" for name in builds) + "".join(
+        f"{name + '/' + first:>14}" for name in list(builds)[1:])
+    print(header)
+    for workload in wl.workloads():
+        if workload.name not in RECORD_WORKLOADS:
+            continue
+        for case, data in (("valid", workload.valid), ("invalid", workload.invalid())):
+            for method in ("validate", "collect"):
+                calls = {name: getattr(module.compile_schema(workload.schema), method)
+                         for name, module in builds.items()}
+                answers = {repr(call(data)) for call in calls.values()}
+                if len(answers) != 1:
+                    sys.exit(f"WRONG ANSWER: the builds disagree on {workload.name} {case}")
+                times = side_by_side(calls, data)
+                row = f"{workload.name + ', ' + case + ', ' + method:<34}"
+                row += "".join(f"{times[name]:>10.0f}ns" for name in builds)
+                row += "".join(f"{times[name] / times[first]:>13.2f}x" for name in list(builds)[1:])
+                print(row)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
