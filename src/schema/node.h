@@ -144,8 +144,8 @@ using NodePayload =
 
 class ValidatorNode {
 public:
-    static ValidatorNode any() { return make<NodeKind::Any>(); }
-    static ValidatorNode boolean() { return make<NodeKind::Bool>(); }
+    static ValidatorNode any();
+    static ValidatorNode boolean();
     // Int, IntRange or IntRangeExclusive (Float, ... with `is_float`), by the settings.
     static ValidatorNode number(bool is_float, const Bounds& bounds);
     static ValidatorNode str(Lengths lengths);
@@ -182,13 +182,10 @@ private:
     }
     using Payload = NodePayload;
 
-    explicit ValidatorNode(Payload payload) noexcept : payload_(std::move(payload)) {}
+    explicit ValidatorNode(Payload payload) noexcept;
 
     template <NodeKind Kind, class... Settings>
-    static ValidatorNode make(Settings&&... settings) {
-        return ValidatorNode(
-            Payload(std::in_place_index<index_of(Kind)>, std::forward<Settings>(settings)...));
-    }
+    static ValidatorNode make(Settings&&... settings);
 
     // The settings of this node when it is of kind `Kind`, else null.
     template <NodeKind Kind>
@@ -211,6 +208,20 @@ struct FieldEntry {
     // within the process; only the field index uses it.
     std::int64_t hash = 0;
 };
+
+// Defined once FieldEntry is complete: making a payload instantiates the variant's
+// destructor, and with it the destructor of FieldList's vector of entries, which
+// some standard libraries (libc++) will not instantiate for an incomplete type.
+inline ValidatorNode::ValidatorNode(Payload payload) noexcept : payload_(std::move(payload)) {}
+
+template <NodeKind Kind, class... Settings>
+ValidatorNode ValidatorNode::make(Settings&&... settings) {
+    return ValidatorNode(
+        Payload(std::in_place_index<index_of(Kind)>, std::forward<Settings>(settings)...));
+}
+
+inline ValidatorNode ValidatorNode::any() { return make<NodeKind::Any>(); }
+inline ValidatorNode ValidatorNode::boolean() { return make<NodeKind::Bool>(); }
 
 inline const Bounds& ValidatorNode::bounds() const noexcept {
     switch (kind()) {
