@@ -72,7 +72,7 @@ for name in "${names[@]}"; do
     if PATH="$top/$venv/bin:$PATH" CC="$cc" CXX="$cxx" PYTHON="$python" \
         BRINDLE_CPP_BUILD_DIR="$top/build/compilers/$name/cpp" \
         BRINDLE_CPP_CMAKE_ARGS="$cmake_args $gtest" tools/run_cpp_tests.sh >"$log" 2>&1; then
-        cpp="ok ($(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 | sed 's/.* out of /all passed, /; s/$/ tests/'))"
+        cpp="ok ($(grep -oE 'out of [0-9]+' "$log" | tail -n 1 | sed 's/out of //') passed)"
     else
         tail -n 30 "$log"
         failed=1
