@@ -31,7 +31,8 @@ for name in "${names[@]}"; do
         clang-16) command -v clang++-16 >/dev/null || missing+=(clang-16) ;;
     esac
 done
-[ -d /usr/src/googletest/googletest ] || missing+=(libgtest-dev googletest)
+# libgtest-dev brings the sources (Debian's googletest) with it.
+[ -d /usr/src/googletest/googletest ] || missing+=(libgtest-dev)
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
         echo "error: missing ${missing[*]}: install them (Debian: apt-get install ${missing[*]})" >&2
