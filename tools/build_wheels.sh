@@ -81,6 +81,7 @@ for line in "${pythons[@]}"; do
     pip_quiet "$venv/bin/python" install -r tests/requirements.txt "$wheel" \
         || { summary+=("CPython $version: INSTALL FAILED"); failed=1; continue; }
     site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')
+    echo "module under test: $(cd "$work" && "$venv/bin/python" -c 'import brindle_core; print(brindle_core.__file__)')"
     log="$work/pytest-$tag.log"
     # The pytest script, not python -m pytest: the working directory stays off sys.path.
     BRINDLE_EXPECT_MODULE_IN="$site" "$venv/bin/pytest" -q -p no:cacheprovider tests/python 2>&1 \

@@ -31,7 +31,8 @@ for name in "${names[@]}"; do
         clang-16) command -v clang++-16 >/dev/null || missing+=(clang-16) ;;
     esac
 done
-[ -d /usr/src/googletest/googletest ] || missing+=(libgtest-dev googletest)
+# libgtest-dev brings the sources (Debian's googletest) with it.
+[ -d /usr/src/googletest/googletest ] || missing+=(libgtest-dev)
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
         echo "error: missing ${missing[*]}: install them (Debian: apt-get install ${missing[*]})" >&2
@@ -72,7 +73,7 @@ for name in "${names[@]}"; do
     if PATH="$top/$venv/bin:$PATH" CC="$cc" CXX="$cxx" PYTHON="$python" \
         BRINDLE_CPP_BUILD_DIR="$top/build/compilers/$name/cpp" \
         BRINDLE_CPP_CMAKE_ARGS="$cmake_args $gtest" tools/run_cpp_tests.sh >"$log" 2>&1; then
-        cpp="ok ($(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 | sed 's/.* out of /all passed, /; s/$/ tests/'))"
+        cpp="ok ($(grep -oE 'out of [0-9]+' "$log" | tail -n 1 | sed 's/out of //') passed)"
     else
         tail -n 30 "$log"
         failed=1
