@@ -28,17 +28,45 @@ inline bool is_tuple(PyObject* o) noexcept { return PyTuple_Check(o); }
 inline bool is_dict(PyObject* o) noexcept { return PyDict_Check(o); }
 inline bool is_none(PyObject* o) noexcept { return o == Py_None; }
 
-// The attribute `name` (ASCII) of `object`; the lookup's own exception on failure.
-Result<OwnedRef> get_attr(PyObject* object, std::string_view name);
+// The attribute names that compiling a schema reads. Each is made into an interned
+// str once and kept for the process: a str made afresh for every read would cost its
+// allocation, its hash and a miss in the type's attribute cache, which is keyed on
+// the name object.
+#define BRINDLE_ATTRIBUTES(X)                               \
+    X(Coerce, "_coerce")                                    \
+    X(CustomChecks, "_custom_checks")                       \
+    X(WhenCondition, "_when_condition")                     \
+    X(EnvKey, "_env_key")                                   \
+    X(Regex, "_regex")                                      \
+    X(MinLen, "_min_len")                                   \
+    X(MaxLen, "_max_len")                                   \
+    X(TypeCls, "_type_cls")                                 \
+    X(KeyType, "_key_type")                                 \
+    X(Name, "__name__")                                     \
+    X(Min, "_min")                                          \
+    X(Max, "_max")                                          \
+    X(ExclusiveMin, "_exclusive_min")                       \
+    X(ExclusiveMax, "_exclusive_max")                       \
+    X(ItemValidator, "_item_validator")                     \
+    X(ValueValidator, "_value_validator")
+
+enum class Attribute : std::uint8_t {
+#define BRINDLE_ATTRIBUTE_ENUMERATOR(name, text) name,
+    BRINDLE_ATTRIBUTES(BRINDLE_ATTRIBUTE_ENUMERATOR)
+#undef BRINDLE_ATTRIBUTE_ENUMERATOR
+};
+
+// The interned name of `attribute`; a fault when it cannot be made.
+PyObject* attribute_name(Attribute attribute);
+
+// The attribute `name` of `object`; the lookup's own exception on failure.
+Result<OwnedRef> get_attr(PyObject* object, Attribute name);
 
 // The object's own __name__ (read through the interned name), which must be a str.
 Result<OwnedRef> name_object(PyObject* object);
 
 // The __name__ of the object's type, which must be a str.
 Result<OwnedRef> type_name_object(PyObject* object);
-
-// The text of the __name__ of the object's type.
-Result<Text> class_name(PyObject* object);
 
 // The message of the conversion TypeError, built when it is raised: the offending
 // type's __qualname__ and the target. Nothing, with the MemoryError pending, when
