@@ -94,11 +94,17 @@ template <NodeKind Kind>
 WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
                             WalkContext& context) {
     DictCursor cursor(dict);
+    const bool first_pass = context.first_pass();
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (cursor.next_borrowed(key, value)) {
         // The key's text is never read here: only its type matters.
         if (!is_str(key)) return WalkOutcome::Invalid;
+        if (first_pass && !PyUnicode_IS_COMPACT_ASCII(key)) [[unlikely]] {
+            // The collecting walk reads every key's text, which can fail.
+            auto text = utf8_view(key);
+            if (!text) return context.fail(std::move(text).take_failure());
+        }
         WalkOutcome outcome = check_kind<Kind>(value_node, value, context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
@@ -208,6 +214,11 @@ Result<OwnedRef> run_validate(const ValidatorNode& root, PyObject* data) {
     WalkOutcome outcome = check_value(root, data, context);
     if (WalkContext::is_failed(outcome)) return std::move(context).take_failure();
     return OwnedRef::borrow(outcome == WalkOutcome::Valid ? data : Py_None);
+}
+
+bool valid_for_collect(const ValidatorNode& root, PyObject* data) {
+    WalkContext context(WalkContext::FirstPass{});
+    return check_value(root, data, context) == WalkOutcome::Valid;
 }
 
 }  // namespace brindle
