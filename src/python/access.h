@@ -85,6 +85,10 @@ inline bool read_small_int(PyObject* object, std::int64_t& value) noexcept {
     return true;
 #else
     const digit* digits = integer->ob_digit;
+    if (Py_SIZE(object) == 1) [[likely]] {  // most ints are small and positive
+        value = static_cast<std::int64_t>(digits[0]);
+        return true;
+    }
     switch (Py_SIZE(object)) {
         case 0: value = 0; return true;
         case 1: value = static_cast<std::int64_t>(digits[0]); return true;
@@ -203,6 +207,16 @@ public:
     // runs no Python code while it uses them.
     bool next_borrowed(PyObject*& key, PyObject*& value);
 
+    // As next_borrowed(), for a caller that knows no Python code has run since the
+    // cursor started: the dict is then as it was, so the checks are left out and the
+    // step that would find the end is not taken.
+    bool next_unchanged(PyObject*& key, PyObject*& value) {
+        if (countdown_ == 0) return false;
+        PyDict_Next(dict_.get(), &pos_, &key, &value);
+        --countdown_;
+        return true;
+    }
+
 private:
     OwnedRef dict_;
     Py_ssize_t start_size_;
@@ -233,6 +247,16 @@ public:
         if (start_size_ < limit) limit = start_size_;
         if (index_ >= limit) return nullptr;
         PyObject* item = PyList_GET_ITEM(list, index_);
+        if (item == nullptr) api_call_failed();
+        ++index_;
+        return item;
+    }
+
+    // As next_borrowed(), for a caller that knows no Python code has run since the
+    // cursor started: the list is then as long as it was.
+    PyObject* next_unchanged() {
+        if (index_ >= start_size_) return nullptr;
+        PyObject* item = PyList_GET_ITEM(list_.get(), index_);
         if (item == nullptr) api_call_failed();
         ++index_;
         return item;

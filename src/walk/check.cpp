@@ -26,9 +26,19 @@ inline WalkOutcome verdict(bool valid) noexcept {
 // One check per kind, instantiated per kind so that the loops over list items and
 // dict values decide the item's kind once, not once per item. Leaves are inline;
 // containers are calls.
+// The kinds whose checks read settings of their own.
 template <NodeKind Kind>
-inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
-                              WalkContext& context) {
+constexpr bool kLeafWithSettings =
+    Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive ||
+    Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str;
+
+// `settings` is the node's payload for the leaves that have settings (a copy, in the
+// loops, which then stays in registers across the items) and the node itself
+// otherwise.
+template <NodeKind Kind, class Settings>
+[[gnu::always_inline]] inline WalkOutcome check_kind(const ValidatorNode& node,
+                                                     const Settings& settings, PyObject* object,
+                                                     WalkContext& context) {
     if constexpr (Kind == NodeKind::Any) {
         return WalkOutcome::Valid;
     } else if constexpr (Kind == NodeKind::Bool) {
@@ -45,7 +55,7 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
             return WalkOutcome::Valid;
         } else {
             return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
-                node.payload<Kind>(), static_cast<double>(value)));
+                settings, static_cast<double>(value)));
         }
     } else if constexpr (Kind == NodeKind::Float) {
         return verdict(is_float(object));
@@ -60,16 +70,16 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
             value = read.value();
         }
         return verdict(
-            in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.payload<Kind>(), value));
+            in_bounds<Kind == NodeKind::FloatRangeExclusive>(settings, value));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return WalkOutcome::Invalid;
         if (PyUnicode_IS_COMPACT_ASCII(object)) [[likely]] {
-            return verdict(length_within(node.payload<Kind>(),
+            return verdict(length_within(settings,
                                          static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(object))));
         }
         auto length = str_code_points(object);
         if (!length) return context.fail(std::move(length).take_failure());
-        return verdict(length_within(node.payload<Kind>(), length.value()));
+        return verdict(length_within(settings, length.value()));
     } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
         return check_list(node, object, context);
     } else if constexpr (Kind == NodeKind::Dict) {
@@ -80,14 +90,40 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
     }
 }
 
+// The settings a leaf of `Kind` checks with, or the node for the other kinds.
+template <NodeKind Kind>
+[[gnu::always_inline]] inline const auto& settings_of(const ValidatorNode& node) noexcept {
+    if constexpr (kLeafWithSettings<Kind>) {
+        return node.payload<Kind>();
+    } else {
+        return node;
+    }
+}
+
+// Calls loop(settings) with the settings of a `Kind` node copied into a local.
+template <NodeKind Kind, class Loop>
+[[gnu::always_inline]] inline WalkOutcome with_local_settings(const ValidatorNode& node,
+                                                               Loop loop) {
+    if constexpr (kLeafWithSettings<Kind>) {
+        const auto settings = node.payload<Kind>();
+        return loop(settings);
+    } else {
+        return loop(node);
+    }
+}
+
 template <NodeKind Kind>
 WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContext& context) {
     ListCursor cursor(list);
-    while (PyObject* element = cursor.next_borrowed()) {
-        WalkOutcome outcome = check_kind<Kind>(item, element, context);
-        if (outcome != WalkOutcome::Valid) return outcome;
-    }
-    return WalkOutcome::Valid;
+    const std::uint32_t runs = context.python_runs();
+    return with_local_settings<Kind>(item, [&](const auto& settings) {
+        while (PyObject* element = context.python_runs() == runs ? cursor.next_unchanged()
+                                                                  : cursor.next_borrowed()) {
+            WalkOutcome outcome = check_kind<Kind>(item, settings, element, context);
+            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+        }
+        return WalkOutcome::Valid;
+    });
 }
 
 template <NodeKind Kind>
@@ -95,20 +131,24 @@ WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
                             WalkContext& context) {
     DictCursor cursor(dict);
     const bool first_pass = context.first_pass();
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (cursor.next_borrowed(key, value)) {
-        // The key's text is never read here: only its type matters.
-        if (!is_str(key)) return WalkOutcome::Invalid;
-        if (first_pass && !PyUnicode_IS_COMPACT_ASCII(key)) [[unlikely]] {
-            // The collecting walk reads every key's text, which can fail.
-            auto text = utf8_view(key);
-            if (!text) return context.fail(std::move(text).take_failure());
+    const std::uint32_t runs = context.python_runs();
+    return with_local_settings<Kind>(value_node, [&](const auto& settings) {
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (context.python_runs() == runs ? cursor.next_unchanged(key, value)
+                                             : cursor.next_borrowed(key, value)) {
+            // The key's text is never read here: only its type matters.
+            if (!is_str(key)) return WalkOutcome::Invalid;
+            if (first_pass && !PyUnicode_IS_COMPACT_ASCII(key)) [[unlikely]] {
+                // The collecting walk reads every key's text, which can fail.
+                auto text = utf8_view(key);
+                if (!text) return context.fail(std::move(text).take_failure());
+            }
+            WalkOutcome outcome = check_kind<Kind>(value_node, settings, value, context);
+            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
         }
-        WalkOutcome outcome = check_kind<Kind>(value_node, value, context);
-        if (outcome != WalkOutcome::Valid) return outcome;
-    }
-    return WalkOutcome::Valid;
+        return WalkOutcome::Valid;
+    });
 }
 
 // Runs Loop<Kind> for the kind of `node`, decided once.
@@ -138,7 +178,7 @@ struct ValuesLoop {
 [[gnu::always_inline]] inline WalkOutcome dispatch(const ValidatorNode& node, PyObject* object,
                                                    WalkContext& context) {
     return with_kind(node.kind(), [&]<NodeKind Kind>() {
-        return check_kind<Kind>(node, object, context);
+        return check_kind<Kind>(node, settings_of<Kind>(node), object, context);
     });
 }
 
@@ -172,9 +212,11 @@ struct ValuesLoop {
     }
     bool str_subclass_key = false;
     DictCursor cursor(object);
+    const std::uint32_t runs = context.python_runs();
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    while (cursor.next_borrowed(key, value)) {
+    while (context.python_runs() == runs ? cursor.next_unchanged(key, value)
+                                         : cursor.next_borrowed(key, value)) {
         std::string_view text;
         if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
             text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),

@@ -23,6 +23,7 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
         context.give_up();  // __index__ would run, and run again in the collecting walk
         return IntRead::Failed;
     }
+    if (!is_int(object)) context.python_may_run();  // __index__
     // The object may be lent by its container, and __index__ may take it out of there.
     auto held = OwnedRef::borrow(object);
     auto read = read_i64(object);

@@ -50,6 +50,12 @@ public:
 
     bool first_pass() const noexcept { return first_pass_; }
 
+    // Counts the reads that may have run Python code. While it stays the same, no
+    // Python code has run, so the containers being walked are as they were and every
+    // object they lend is alive: cursors step without their checks.
+    std::uint32_t python_runs() const noexcept { return python_runs_; }
+    void python_may_run() noexcept { ++python_runs_; }
+
     // The parked failure of a walk that ended failed; its absence is a defect.
     Failure take_failure() && {
         if (!failure_) raise_fault("a walk ended failed without a parked failure");
@@ -71,6 +77,7 @@ private:
     // Compiled trees are as deep as the stack of the thread that compiled them
     // allowed; this thread's stack may be smaller.
     std::uintptr_t stack_floor_ = stack_floor();
+    std::uint32_t python_runs_ = 0;
     bool first_pass_ = false;
 };
 
@@ -83,7 +90,10 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
 // KeyboardInterrupt or SystemExit raised by an __index__ ends the walk, so that a
 // user's interrupt is never lost.
 inline IntRead read_walk_i64(PyObject* object, std::int64_t& value, WalkContext& context) {
-    if (is_int(object) && read_small_int(object, value)) return IntRead::Read;
+    if ((Py_IS_TYPE(object, &PyLong_Type) || is_int(object)) && read_small_int(object, value))
+        [[likely]] {
+        return IntRead::Read;
+    }
     return read_walk_i64_slow(object, value, context);
 }
 
