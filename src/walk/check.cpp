@@ -17,21 +17,36 @@ namespace {
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
-WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context);
-
 inline WalkOutcome verdict(bool valid) noexcept {
     return valid ? WalkOutcome::Valid : WalkOutcome::Invalid;
 }
 
-// One check per kind, instantiated per kind so that the loops over list items and
-// dict values decide the item's kind once, not once per item. Leaves are inline;
-// containers are calls.
 // The kinds whose checks read settings of their own.
 template <NodeKind Kind>
 constexpr bool kLeafWithSettings =
     Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive ||
     Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str;
 
+// Key objects that matched fields by text in earlier dicts of one list (or one
+// Dict's values), by position: the dicts of a list mostly share their key objects,
+// and a key found here is matched by its address. An address is only trusted while
+// no Python code has run since it was written down: until then every key written
+// here belongs to a dict that the walk still holds, unchanged, so none can have
+// been freed and its address taken by another object. Lives in the loop's frame;
+// the tree, shared between threads, holds nothing of a call.
+struct KeyMemo {
+    static constexpr std::size_t kSize = 16;
+    std::uint32_t python_runs = 0;  // WalkContext::python_runs() when it was written
+    PyObject* keys[kSize] = {};
+};
+
+template <bool WithMemo>
+WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context,
+                         KeyMemo* memo);
+
+// One check per kind, instantiated per kind so that the loops over list items and
+// dict values decide the item's kind once, not once per item. Leaves are inline;
+// containers are calls.
 // `settings` is the node's payload for the leaves that have settings (a copy, in the
 // loops, which then stays in registers across the items) and the node itself
 // otherwise.
@@ -86,7 +101,20 @@ template <NodeKind Kind, class Settings>
         return check_dict(node, object, context);
     } else {
         static_assert(Kind == NodeKind::Fields, "every kind has a check");
-        return check_fields(node, object, context);
+        return check_fields<false>(node, object, context, nullptr);
+    }
+}
+
+// One item of a list or value of a Dict: dicts of fields match their keys through
+// the loop's memo.
+template <NodeKind Kind, class Settings>
+[[gnu::always_inline]] inline WalkOutcome check_item(const ValidatorNode& node,
+                                                     const Settings& settings, PyObject* object,
+                                                     WalkContext& context, KeyMemo& memo) {
+    if constexpr (Kind == NodeKind::Fields) {
+        return check_fields<true>(node, object, context, &memo);
+    } else {
+        return check_kind<Kind>(node, settings, object, context);
     }
 }
 
@@ -116,10 +144,11 @@ template <NodeKind Kind>
 WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContext& context) {
     ListCursor cursor(list);
     const std::uint32_t runs = context.python_runs();
+    KeyMemo memo{runs};
     return with_local_settings<Kind>(item, [&](const auto& settings) {
         while (PyObject* element = context.python_runs() == runs ? cursor.next_unchanged()
                                                                   : cursor.next_borrowed()) {
-            WalkOutcome outcome = check_kind<Kind>(item, settings, element, context);
+            WalkOutcome outcome = check_item<Kind>(item, settings, element, context, memo);
             if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
         }
         return WalkOutcome::Valid;
@@ -132,6 +161,7 @@ WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
     DictCursor cursor(dict);
     const bool first_pass = context.first_pass();
     const std::uint32_t runs = context.python_runs();
+    KeyMemo memo{runs};
     return with_local_settings<Kind>(value_node, [&](const auto& settings) {
         PyObject* key = nullptr;
         PyObject* value = nullptr;
@@ -144,7 +174,7 @@ WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
                 auto text = utf8_view(key);
                 if (!text) return context.fail(std::move(text).take_failure());
             }
-            WalkOutcome outcome = check_kind<Kind>(value_node, settings, value, context);
+            WalkOutcome outcome = check_item<Kind>(value_node, settings, value, context, memo);
             if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
         }
         return WalkOutcome::Valid;
@@ -177,7 +207,7 @@ struct ValuesLoop {
 // loop over a record's fields, whose values differ in kind from field to field.
 [[gnu::always_inline]] inline WalkOutcome dispatch(const ValidatorNode& node, PyObject* object,
                                                    WalkContext& context) {
-    return with_kind(node.kind(), [&]<NodeKind Kind>() {
+    return with_kind(node.kind(), [&]<NodeKind Kind>() __attribute__((always_inline)) {
         return check_kind<Kind>(node, settings_of<Kind>(node), object, context);
     });
 }
@@ -201,8 +231,11 @@ struct ValuesLoop {
     return by_item_kind<ValuesLoop>(node.child(), object, context);
 }
 
+// With `WithMemo`, `memo` is the memo of the loop that the dict is an item of;
+// lone dicts are a separate instantiation that pays nothing for it.
+template <bool WithMemo>
 [[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
-                                           WalkContext& context) {
+                                           WalkContext& context, KeyMemo* memo) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
     if (!context.enter()) return context.failed();
     FieldFinder fields(node);
@@ -213,23 +246,41 @@ struct ValuesLoop {
     bool str_subclass_key = false;
     DictCursor cursor(object);
     const std::uint32_t runs = context.python_runs();
+    if (WithMemo && memo->python_runs != runs) *memo = KeyMemo{runs};  // its keys may be gone
     PyObject* key = nullptr;
     PyObject* value = nullptr;
+    std::size_t position = 0;
     while (context.python_runs() == runs ? cursor.next_unchanged(key, value)
                                          : cursor.next_borrowed(key, value)) {
-        std::string_view text;
-        if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
-            text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+        std::size_t field;
+        if (WithMemo && position < KeyMemo::kSize && memo->keys[position] == key &&
+            memo->python_runs == context.python_runs()) [[likely]] {
+            // The very key object that matched this field by text before.
+            field = position;
+            fields.matched(field);
         } else {
-            if (!is_str(key)) return WalkOutcome::Invalid;
-            str_subclass_key |= !PyUnicode_CheckExact(key);
-            auto view = utf8_view(key);
-            if (!view) return context.fail(std::move(view).take_failure());
-            text = view.value();
+            std::string_view text;
+            if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
+                text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+            } else {
+                if (!is_str(key)) return WalkOutcome::Invalid;
+                str_subclass_key |= !PyUnicode_CheckExact(key);
+                auto view = utf8_view(key);
+                if (!view) return context.fail(std::move(view).take_failure());
+                text = view.value();
+            }
+            field = fields.find(text, [key] { return str_hash(key); });
+            if (field == kNoField) return WalkOutcome::Invalid;
+            // Only an exact str among distinct field names: its text alone then
+            // decides the field, whichever dict it is met in.
+            if (WithMemo && field == position && position < KeyMemo::kSize &&
+                PyUnicode_CheckExact(key) && fields.distinct() &&
+                memo->python_runs == context.python_runs()) {
+                memo->keys[position] = key;
+            }
         }
-        std::size_t field = fields.find(text, [key] { return str_hash(key); });
-        if (field == kNoField) return WalkOutcome::Invalid;
+        ++position;
         WalkOutcome outcome = dispatch(fields.entries()[field].node, value, context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
