@@ -252,15 +252,9 @@ public:
         return item;
     }
 
-    // As next_borrowed(), for a caller that knows no Python code has run since the
-    // cursor started: the list is then as long as it was.
-    PyObject* next_unchanged() {
-        if (index_ >= start_size_) return nullptr;
-        PyObject* item = PyList_GET_ITEM(list_.get(), index_);
-        if (item == nullptr) api_call_failed();
-        ++index_;
-        return item;
-    }
+    // Steps past the first `count` items, which the caller has read by index while
+    // it knew that no Python code had run (the list then as it was).
+    void skip(Py_ssize_t count) noexcept { index_ = count; }
 
     // The index of the item that next() returned last.
     Py_ssize_t index() const noexcept { return index_ - 1; }

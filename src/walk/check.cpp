@@ -60,7 +60,7 @@ template <NodeKind Kind, class Settings>
         return verdict(is_bool(object));
     } else if constexpr (Kind == NodeKind::Int || Kind == NodeKind::IntRange ||
                          Kind == NodeKind::IntRangeExclusive) {
-        std::int64_t value = 0;
+        std::int64_t value;
         switch (read_walk_i64(object, value, context)) {
             case IntRead::Read: break;
             case IntRead::NotInt: return WalkOutcome::Invalid;
@@ -118,6 +118,38 @@ template <NodeKind Kind, class Settings>
     }
 }
 
+template <NodeKind Kind>
+constexpr bool kIntKind =
+    Kind == NodeKind::Int || Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive;
+
+// Whether checking a value of `Kind` can run Python code: an int read may call
+// __index__, and a container may hold such ints. The other leaves never do.
+template <NodeKind Kind>
+constexpr bool kMayRunPython = kIntKind<Kind> || !(Kind == NodeKind::Any ||
+    Kind == NodeKind::Bool || Kind == NodeKind::Float || Kind == NodeKind::FloatRange ||
+    Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str);
+
+// The check of an exact int read straight from its digits, which runs no Python
+// code; false when the int needs the full read. Lets the item loops leave out the
+// test for Python code run after the common case.
+template <NodeKind Kind, class Settings>
+[[gnu::always_inline]] inline bool quick_int(const Settings& settings, PyObject* object,
+                                             WalkOutcome& outcome) {
+    if constexpr (kIntKind<Kind>) {
+        std::int64_t value;
+        if (!Py_IS_TYPE(object, &PyLong_Type) || !read_small_int(object, value)) return false;
+        if constexpr (Kind == NodeKind::Int) {
+            outcome = WalkOutcome::Valid;
+        } else {
+            outcome = verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
+                settings, static_cast<double>(value)));
+        }
+        return true;
+    } else {
+        return false;
+    }
+}
+
 // The settings a leaf of `Kind` checks with, or the node for the other kinds.
 template <NodeKind Kind>
 [[gnu::always_inline]] inline const auto& settings_of(const ValidatorNode& node) noexcept {
@@ -146,8 +178,28 @@ WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContex
     const std::uint32_t runs = context.python_runs();
     KeyMemo memo{runs};
     return with_local_settings<Kind>(item, [&](const auto& settings) {
-        while (PyObject* element = context.python_runs() == runs ? cursor.next_unchanged()
-                                                                  : cursor.next_borrowed()) {
+        // Until an item runs Python code the list is as it was: its items are read by
+        // index, with no cursor state kept in memory.
+        const Py_ssize_t size = PyList_GET_SIZE(list);
+        PyObject* const* const items = PySequence_Fast_ITEMS(list);
+        Py_ssize_t index = 0;
+        while (index < size) {
+            PyObject* element = items[index];
+            if (element == nullptr) api_call_failed();
+            ++index;
+            WalkOutcome outcome;
+            if (quick_int<Kind>(settings, element, outcome)) [[likely]] {
+                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+                continue;
+            }
+            outcome = check_item<Kind>(item, settings, element, context, memo);
+            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+            if (kMayRunPython<Kind> && context.python_runs() != runs) [[unlikely]] break;
+        }
+        if (index == size) return WalkOutcome::Valid;
+        // Python code has run: the cursor's checked steps take over after this item.
+        cursor.skip(index);
+        while (PyObject* element = cursor.next_borrowed()) {
             WalkOutcome outcome = check_item<Kind>(item, settings, element, context, memo);
             if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
         }
