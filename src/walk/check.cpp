@@ -302,11 +302,16 @@ template <bool WithMemo>
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     std::size_t position = 0;
-    while (context.python_runs() == runs ? cursor.next_unchanged(key, value)
-                                         : cursor.next_borrowed(key, value)) {
+    for (;;) {
+        // The memo was written (or emptied) with `runs` above, and only this loop
+        // writes to it: while no Python code has run it is as current as the cursor.
+        const bool unchanged = context.python_runs() == runs;
+        if (!(unchanged ? cursor.next_unchanged(key, value) : cursor.next_borrowed(key, value))) {
+            break;
+        }
         std::size_t field;
-        if (WithMemo && position < KeyMemo::kSize && memo->keys[position] == key &&
-            memo->python_runs == context.python_runs()) [[likely]] {
+        if (WithMemo && unchanged && position < KeyMemo::kSize && memo->keys[position] == key)
+            [[likely]] {
             // The very key object that matched this field by text before.
             field = position;
             fields.matched(field);
@@ -326,9 +331,8 @@ template <bool WithMemo>
             if (field == kNoField) return WalkOutcome::Invalid;
             // Only an exact str among distinct field names: its text alone then
             // decides the field, whichever dict it is met in.
-            if (WithMemo && field == position && position < KeyMemo::kSize &&
-                PyUnicode_CheckExact(key) && fields.distinct() &&
-                memo->python_runs == context.python_runs()) {
+            if (WithMemo && unchanged && field == position && position < KeyMemo::kSize &&
+                PyUnicode_CheckExact(key) && fields.distinct()) {
                 memo->keys[position] = key;
             }
         }
