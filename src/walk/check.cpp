@@ -17,6 +17,7 @@ namespace {
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
+
 inline WalkOutcome verdict(bool valid) noexcept {
     return valid ? WalkOutcome::Valid : WalkOutcome::Invalid;
 }
@@ -125,9 +126,9 @@ constexpr bool kIntKind =
 // Whether checking a value of `Kind` can run Python code: an int read may call
 // __index__, and a container may hold such ints. The other leaves never do.
 template <NodeKind Kind>
-constexpr bool kMayRunPython = kIntKind<Kind> || !(Kind == NodeKind::Any ||
-    Kind == NodeKind::Bool || Kind == NodeKind::Float || Kind == NodeKind::FloatRange ||
-    Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str);
+constexpr bool kMayRunPython = !(Kind == NodeKind::Any || Kind == NodeKind::Bool ||
+                                 Kind == NodeKind::Float || Kind == NodeKind::FloatRange ||
+                                 Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str);
 
 // The check of an exact int read straight from its digits, which runs no Python
 // code; false when the int needs the full read. Lets the item loops leave out the
