@@ -56,8 +56,21 @@ constexpr CallableParameters collect_args{"NativeValidator.collect()", "data"};
     return Failure::made(PyExc_TypeError, view_of(message));
 }
 
-Result<PyObject*> bind_one_argument(const CallableParameters& spec, PyObject* const* args,
-                                    Py_ssize_t nargs, PyObject* kwnames) {
+[[gnu::noinline]] Result<PyObject*> bind_by_keyword(const CallableParameters& spec,
+                                                    PyObject* const* args, Py_ssize_t nargs,
+                                                    PyObject* kwnames);
+
+// The one argument, passed by position in the common case.
+[[gnu::always_inline]] inline Result<PyObject*> bind_one_argument(const CallableParameters& spec,
+                                                                  PyObject* const* args,
+                                                                  Py_ssize_t nargs,
+                                                                  PyObject* kwnames) {
+    if (nargs == 1 && kwnames == nullptr) [[likely]] return args[0];
+    return bind_by_keyword(spec, args, nargs, kwnames);
+}
+
+Result<PyObject*> bind_by_keyword(const CallableParameters& spec, PyObject* const* args,
+                                  Py_ssize_t nargs, PyObject* kwnames) {
     if (nargs > 1) {
         return argument_error(format_message(
             "{} takes {} positional arguments but {} {} given",

@@ -22,8 +22,12 @@ std::uintptr_t learn_stack_floor() noexcept {
 }  // namespace
 
 std::uintptr_t stack_floor() noexcept {
-    // Stacks are grown downward on every platform this builds for.
-    thread_local std::uintptr_t floor = learn_stack_floor();
+    // Stacks are grown downward on every platform this builds for. Constant
+    // initialisation and the initial-exec model make each call a plain load from the
+    // thread's block: no initialisation guard, no call to find the variable.
+    constexpr std::uintptr_t kNotLearned = ~std::uintptr_t{0};
+    [[gnu::tls_model("initial-exec")]] static thread_local std::uintptr_t floor = kNotLearned;
+    if (floor == kNotLearned) [[unlikely]] floor = learn_stack_floor();
     return floor;
 }
 

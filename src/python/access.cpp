@@ -9,11 +9,10 @@ namespace brindle {
 namespace {
 
 // Interned attribute names, made on first use and kept for the process.
-PyObject* name_slot = nullptr;
 PyObject* qualname_slot = nullptr;
 PyObject* module_slot = nullptr;
 
-PyObject* dunder_name() { return interned_str(name_slot, "__name__"); }
+PyObject* dunder_name() { return attribute_name(Attribute::Name); }
 PyObject* dunder_module() { return interned_str(module_slot, "__module__"); }
 
 }  // namespace
@@ -49,10 +48,20 @@ bool is_numpy_bool(PyObject* object) {
 
 }  // namespace
 
-Result<OwnedRef> get_attr(PyObject* object, std::string_view name) {
-    auto key = OwnedRef::steal(PyUnicode_FromStringAndSize(name.data(), std::ssize(name)));
-    if (!key) api_call_failed();
-    auto value = OwnedRef::steal(PyObject_GetAttr(object, key.get()));
+PyObject* attribute_name(Attribute attribute) {
+    static constexpr std::string_view texts[] = {
+#define BRINDLE_ATTRIBUTE_TEXT(name, text) text,
+        BRINDLE_ATTRIBUTES(BRINDLE_ATTRIBUTE_TEXT)
+#undef BRINDLE_ATTRIBUTE_TEXT
+    };
+    // Written once under the interpreter lock and kept for the process.
+    static PyObject* made[std::size(texts)] = {};
+    auto index = static_cast<std::size_t>(attribute);
+    return interned_str(made[index], texts[index]);
+}
+
+Result<OwnedRef> get_attr(PyObject* object, Attribute name) {
+    auto value = OwnedRef::steal(PyObject_GetAttr(object, attribute_name(name)));
     if (!value) return Failure::fetch();
     return value;
 }
@@ -66,12 +75,6 @@ Result<OwnedRef> name_object(PyObject* object) {
 
 Result<OwnedRef> type_name_object(PyObject* object) {
     return name_object(type_object(object));
-}
-
-Result<Text> class_name(PyObject* object) {
-    auto name = type_name_object(object);
-    if (!name) return std::move(name).take_failure();
-    return display_text(name.value().get());
 }
 
 std::optional<Text> conversion_message(PyObject* object_type, const char* target) {

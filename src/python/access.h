@@ -28,8 +28,39 @@ inline bool is_tuple(PyObject* o) noexcept { return PyTuple_Check(o); }
 inline bool is_dict(PyObject* o) noexcept { return PyDict_Check(o); }
 inline bool is_none(PyObject* o) noexcept { return o == Py_None; }
 
-// The attribute `name` (ASCII) of `object`; the lookup's own exception on failure.
-Result<OwnedRef> get_attr(PyObject* object, std::string_view name);
+// The attribute names that compiling a schema reads. Each is made into an interned
+// str once and kept for the process: a str made afresh for every read would cost its
+// allocation, its hash and a miss in the type's attribute cache, which is keyed on
+// the name object.
+#define BRINDLE_ATTRIBUTES(X)                               \
+    X(Coerce, "_coerce")                                    \
+    X(CustomChecks, "_custom_checks")                       \
+    X(WhenCondition, "_when_condition")                     \
+    X(EnvKey, "_env_key")                                   \
+    X(Regex, "_regex")                                      \
+    X(MinLen, "_min_len")                                   \
+    X(MaxLen, "_max_len")                                   \
+    X(TypeCls, "_type_cls")                                 \
+    X(KeyType, "_key_type")                                 \
+    X(Name, "__name__")                                     \
+    X(Min, "_min")                                          \
+    X(Max, "_max")                                          \
+    X(ExclusiveMin, "_exclusive_min")                       \
+    X(ExclusiveMax, "_exclusive_max")                       \
+    X(ItemValidator, "_item_validator")                     \
+    X(ValueValidator, "_value_validator")
+
+enum class Attribute : std::uint8_t {
+#define BRINDLE_ATTRIBUTE_ENUMERATOR(name, text) name,
+    BRINDLE_ATTRIBUTES(BRINDLE_ATTRIBUTE_ENUMERATOR)
+#undef BRINDLE_ATTRIBUTE_ENUMERATOR
+};
+
+// The interned name of `attribute`; a fault when it cannot be made.
+PyObject* attribute_name(Attribute attribute);
+
+// The attribute `name` of `object`; the lookup's own exception on failure.
+Result<OwnedRef> get_attr(PyObject* object, Attribute name);
 
 // Drops the interned attribute names without releasing them, for a runtime that has
 // been finalized (and freed them): the next use makes them again.
@@ -40,9 +71,6 @@ Result<OwnedRef> name_object(PyObject* object);
 
 // The __name__ of the object's type, which must be a str.
 Result<OwnedRef> type_name_object(PyObject* object);
-
-// The text of the __name__ of the object's type.
-Result<Text> class_name(PyObject* object);
 
 // The message of the conversion TypeError, built when it is raised: the offending
 // type's __qualname__ and the target. Nothing, with the MemoryError pending, when
@@ -61,6 +89,10 @@ inline bool read_small_int(PyObject* object, std::int64_t& value) noexcept {
     return true;
 #else
     const digit* digits = integer->ob_digit;
+    if (Py_SIZE(object) == 1) [[likely]] {  // most ints are small and positive
+        value = static_cast<std::int64_t>(digits[0]);
+        return true;
+    }
     switch (Py_SIZE(object)) {
         case 0: value = 0; return true;
         case 1: value = static_cast<std::int64_t>(digits[0]); return true;
@@ -179,6 +211,16 @@ public:
     // runs no Python code while it uses them.
     bool next_borrowed(PyObject*& key, PyObject*& value);
 
+    // As next_borrowed(), for a caller that knows no Python code has run since the
+    // cursor started: the dict is then as it was, so the checks are left out and the
+    // step that would find the end is not taken.
+    bool next_unchanged(PyObject*& key, PyObject*& value) {
+        if (countdown_ == 0) return false;
+        PyDict_Next(dict_.get(), &pos_, &key, &value);
+        --countdown_;
+        return true;
+    }
+
 private:
     OwnedRef dict_;
     Py_ssize_t start_size_;
@@ -213,6 +255,10 @@ public:
         ++index_;
         return item;
     }
+
+    // Steps past the first `count` items, which the caller has read by index while
+    // it knew that no Python code had run (the list then as it was).
+    void skip(Py_ssize_t count) noexcept { index_ = count; }
 
     // The index of the item that next() returned last.
     Py_ssize_t index() const noexcept { return index_ - 1; }

@@ -31,7 +31,7 @@ private:
 
 // Reads the attribute `name` and converts it with `read`.
 template <class Read>
-auto read_setting(PyObject* validator, std::string_view name, Read read)
+auto read_setting(PyObject* validator, Attribute name, Read read)
     -> decltype(read(validator)) {
     auto value = get_attr(validator, name);
     if (!value) return std::move(value).take_failure();
@@ -39,52 +39,63 @@ auto read_setting(PyObject* validator, std::string_view name, Read read)
 }
 
 Result<Lengths> read_lengths(PyObject* validator) {
-    auto min_len = read_setting(validator, "_min_len", read_optional_count);
+    auto min_len = read_setting(validator, Attribute::MinLen, read_optional_count);
     if (!min_len) return std::move(min_len).take_failure();
-    auto max_len = read_setting(validator, "_max_len", read_optional_count);
+    auto max_len = read_setting(validator, Attribute::MaxLen, read_optional_count);
     if (!max_len) return std::move(max_len).take_failure();
     return Lengths{min_len.value(), max_len.value()};
 }
 
-// The text of `_type_cls.__name__` or `_key_type.__name__`. The name is read from a
-// settings object, not from a type, so it is an ordinary attribute read.
-Result<Text> settings_type_name(PyObject* validator, std::string_view attribute) {
+// A str and a view of its UTF-8 text, which the str keeps alive.
+struct HeldText {
+    OwnedRef str;
+    std::string_view text;
+};
+
+// `_type_cls.__name__` or `_key_type.__name__` and its text, converted as read_text
+// converts; only compared, never copied. The name is read from a settings object,
+// not from a type, so it is an ordinary attribute read.
+Result<HeldText> settings_type_name(PyObject* validator, Attribute attribute) {
     auto type = get_attr(validator, attribute);
     if (!type) return std::move(type).take_failure();
-    auto name = get_attr(type.value().get(), "__name__");
+    auto name = get_attr(type.value().get(), Attribute::Name);
     if (!name) return std::move(name).take_failure();
-    return read_text(name.value().get());
+    PyObject* str = name.value().get();
+    if (!is_str(str)) return Failure::conversion(str, "PyString");
+    auto text = utf8_view(str);
+    if (!text) return std::move(text).take_failure();
+    return HeldText{std::move(name).value(), text.value()};
 }
 
 CompileOutcome compile_number(PyObject* validator) {
-    auto type_name = settings_type_name(validator, "_type_cls");
+    auto type_name = settings_type_name(validator, Attribute::TypeCls);
     if (!type_name) return std::move(type_name).take_failure();
     bool is_float;
-    if (type_name.value() == "int") {
+    if (type_name.value().text == "int") {
         is_float = false;
-    } else if (type_name.value() == "float") {
+    } else if (type_name.value().text == "float") {
         is_float = true;
     } else {
         return Unsupported{};
     }
     Bounds bounds;
-    auto min = read_setting(validator, "_min", read_optional_f64);
+    auto min = read_setting(validator, Attribute::Min, read_optional_f64);
     if (!min) return std::move(min).take_failure();
     bounds.min = min.value();
-    auto max = read_setting(validator, "_max", read_optional_f64);
+    auto max = read_setting(validator, Attribute::Max, read_optional_f64);
     if (!max) return std::move(max).take_failure();
     bounds.max = max.value();
-    auto exclusive_min = read_setting(validator, "_exclusive_min", read_bool);
+    auto exclusive_min = read_setting(validator, Attribute::ExclusiveMin, read_bool);
     if (!exclusive_min) return std::move(exclusive_min).take_failure();
     bounds.exclusive_min = exclusive_min.value();
-    auto exclusive_max = read_setting(validator, "_exclusive_max", read_bool);
+    auto exclusive_max = read_setting(validator, Attribute::ExclusiveMax, read_bool);
     if (!exclusive_max) return std::move(exclusive_max).take_failure();
     bounds.exclusive_max = exclusive_max.value();
     return ValidatorNode::number(is_float, bounds);
 }
 
 CompileOutcome compile_string(PyObject* validator) {
-    auto regex = get_attr(validator, "_regex");
+    auto regex = get_attr(validator, Attribute::Regex);
     if (!regex) return std::move(regex).take_failure();
     if (!is_none(regex.value().get())) return Unsupported{};  // no pattern matching here
     auto lengths = read_lengths(validator);
@@ -94,7 +105,7 @@ CompileOutcome compile_string(PyObject* validator) {
 
 CompileOutcome compile_list(PyObject* validator) {
     // No None test first: None fails like any non-validator, on its `_coerce`.
-    auto item_validator = get_attr(validator, "_item_validator");
+    auto item_validator = get_attr(validator, Attribute::ItemValidator);
     if (!item_validator) return std::move(item_validator).take_failure();
     CompileOutcome item = compile(item_validator.value().get());
     if (!item.is_node()) return item;
@@ -104,10 +115,10 @@ CompileOutcome compile_list(PyObject* validator) {
 }
 
 CompileOutcome compile_dict_validator(PyObject* validator) {
-    auto key_type = settings_type_name(validator, "_key_type");
+    auto key_type = settings_type_name(validator, Attribute::KeyType);
     if (!key_type) return std::move(key_type).take_failure();
-    if (key_type.value() != "str") return Unsupported{};
-    auto value_validator = get_attr(validator, "_value_validator");
+    if (key_type.value().text != "str") return Unsupported{};
+    auto value_validator = get_attr(validator, Attribute::ValueValidator);
     if (!value_validator) return std::move(value_validator).take_failure();
     CompileOutcome value = compile(value_validator.value().get());
     if (!value.is_node()) return value;
@@ -136,13 +147,13 @@ CompileOutcome compile_fields(PyObject* dict) {
 // The gate settings that every validator object has: any of them in use means the
 // library's own Python code must do the validating.
 Result<bool> uses_python_only_features(PyObject* validator) {
-    auto coerce = read_setting(validator, "_coerce", read_bool);
+    auto coerce = read_setting(validator, Attribute::Coerce, read_bool);
     if (!coerce) return std::move(coerce).take_failure();
     if (coerce.value()) return true;
-    auto custom_checks = read_setting(validator, "_custom_checks", object_len);
+    auto custom_checks = read_setting(validator, Attribute::CustomChecks, object_len);
     if (!custom_checks) return std::move(custom_checks).take_failure();
     if (custom_checks.value() != 0) return true;
-    for (std::string_view name : {"_when_condition", "_env_key"}) {
+    for (Attribute name : {Attribute::WhenCondition, Attribute::EnvKey}) {
         auto setting = get_attr(validator, name);
         if (!setting) return std::move(setting).take_failure();
         if (!is_none(setting.value().get())) return true;
@@ -163,9 +174,20 @@ CompileOutcome compile(PyObject* schema) {
     if (!python_only) return std::move(python_only).take_failure();
     if (python_only.value()) return Unsupported{};
 
-    auto name = class_name(schema);
+    auto name = type_name_object(schema);
     if (!name) return std::move(name).take_failure();
-    const Text& kind = name.value();
+    // The class name as display_text shows it; an exact ASCII str shows as itself,
+    // so most names are compared in place.
+    PyObject* name_str = name.value().get();
+    std::string_view kind;
+    Text shown;
+    if (PyUnicode_CheckExact(name_str) && PyUnicode_IS_COMPACT_ASCII(name_str)) [[likely]] {
+        kind = std::string_view(static_cast<const char*>(PyUnicode_DATA(name_str)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(name_str)));
+    } else {
+        shown = display_text(name_str);
+        kind = view_of(shown);
+    }
     if (kind == "StringValidator") return compile_string(schema);
     if (kind == "NumberValidator") return compile_number(schema);
     if (kind == "BoolValidator") return ValidatorNode::boolean();

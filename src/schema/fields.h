@@ -80,6 +80,10 @@ public:
         : entries_(node.entries()), index_(node.field_index()) {}
 
     std::span<const FieldEntry> entries() const noexcept { return entries_; }
+    bool distinct() const noexcept { return index_.distinct(); }
+
+    // Records a match made without find(), as find() records its own.
+    void matched(std::size_t field) noexcept { next_ = field + 1; }
 
     // The entry for the key whose UTF-8 text is `text`; `key_hash()` gives the key's
     // str hash (see FieldEntry), asked only when the index is searched.

@@ -17,25 +17,51 @@ namespace {
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
-WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context);
 
 inline WalkOutcome verdict(bool valid) noexcept {
     return valid ? WalkOutcome::Valid : WalkOutcome::Invalid;
 }
 
+// The kinds whose checks read settings of their own.
+template <NodeKind Kind>
+constexpr bool kLeafWithSettings =
+    Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive ||
+    Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str;
+
+// Key objects that matched fields by text in earlier dicts of one list (or one
+// Dict's values), by position: the dicts of a list mostly share their key objects,
+// and a key found here is matched by its address. An address is only trusted while
+// no Python code has run since it was written down: until then every key written
+// here belongs to a dict that the walk still holds, unchanged, so none can have
+// been freed and its address taken by another object. Lives in the loop's frame;
+// the tree, shared between threads, holds nothing of a call.
+struct KeyMemo {
+    static constexpr std::size_t kSize = 16;
+    std::uint32_t python_runs = 0;  // WalkContext::python_runs() when it was written
+    PyObject* keys[kSize] = {};
+};
+
+template <bool WithMemo>
+WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context,
+                         KeyMemo* memo);
+
 // One check per kind, instantiated per kind so that the loops over list items and
 // dict values decide the item's kind once, not once per item. Leaves are inline;
 // containers are calls.
-template <NodeKind Kind>
-inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
-                              WalkContext& context) {
+// `settings` is the node's payload for the leaves that have settings (a copy, in the
+// loops, which then stays in registers across the items) and the node itself
+// otherwise.
+template <NodeKind Kind, class Settings>
+[[gnu::always_inline]] inline WalkOutcome check_kind(const ValidatorNode& node,
+                                                     const Settings& settings, PyObject* object,
+                                                     WalkContext& context) {
     if constexpr (Kind == NodeKind::Any) {
         return WalkOutcome::Valid;
     } else if constexpr (Kind == NodeKind::Bool) {
         return verdict(is_bool(object));
     } else if constexpr (Kind == NodeKind::Int || Kind == NodeKind::IntRange ||
                          Kind == NodeKind::IntRangeExclusive) {
-        std::int64_t value = 0;
+        std::int64_t value;
         switch (read_walk_i64(object, value, context)) {
             case IntRead::Read: break;
             case IntRead::NotInt: return WalkOutcome::Invalid;
@@ -45,7 +71,7 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
             return WalkOutcome::Valid;
         } else {
             return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
-                node.payload<Kind>(), static_cast<double>(value)));
+                settings, static_cast<double>(value)));
         }
     } else if constexpr (Kind == NodeKind::Float) {
         return verdict(is_float(object));
@@ -60,49 +86,152 @@ inline WalkOutcome check_kind(const ValidatorNode& node, PyObject* object,
             value = read.value();
         }
         return verdict(
-            in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.payload<Kind>(), value));
+            in_bounds<Kind == NodeKind::FloatRangeExclusive>(settings, value));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return WalkOutcome::Invalid;
         if (PyUnicode_IS_COMPACT_ASCII(object)) [[likely]] {
-            return verdict(length_within(node.payload<Kind>(),
+            return verdict(length_within(settings,
                                          static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(object))));
         }
         auto length = str_code_points(object);
         if (!length) return context.fail(std::move(length).take_failure());
-        return verdict(length_within(node.payload<Kind>(), length.value()));
+        return verdict(length_within(settings, length.value()));
     } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
         return check_list(node, object, context);
     } else if constexpr (Kind == NodeKind::Dict) {
         return check_dict(node, object, context);
     } else {
         static_assert(Kind == NodeKind::Fields, "every kind has a check");
-        return check_fields(node, object, context);
+        return check_fields<false>(node, object, context, nullptr);
+    }
+}
+
+// One item of a list or value of a Dict: dicts of fields match their keys through
+// the loop's memo.
+template <NodeKind Kind, class Settings>
+[[gnu::always_inline]] inline WalkOutcome check_item(const ValidatorNode& node,
+                                                     const Settings& settings, PyObject* object,
+                                                     WalkContext& context, KeyMemo& memo) {
+    if constexpr (Kind == NodeKind::Fields) {
+        return check_fields<true>(node, object, context, &memo);
+    } else {
+        return check_kind<Kind>(node, settings, object, context);
+    }
+}
+
+template <NodeKind Kind>
+constexpr bool kIntKind =
+    Kind == NodeKind::Int || Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive;
+
+// Whether checking a value of `Kind` can run Python code: an int read may call
+// __index__, and a container may hold such ints. The other leaves never do.
+template <NodeKind Kind>
+constexpr bool kMayRunPython = !(Kind == NodeKind::Any || Kind == NodeKind::Bool ||
+                                 Kind == NodeKind::Float || Kind == NodeKind::FloatRange ||
+                                 Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str);
+
+// The check of an exact int read straight from its digits, which runs no Python
+// code; false when the int needs the full read. Lets the item loops leave out the
+// test for Python code run after the common case.
+template <NodeKind Kind, class Settings>
+[[gnu::always_inline]] inline bool quick_int(const Settings& settings, PyObject* object,
+                                             WalkOutcome& outcome) {
+    if constexpr (kIntKind<Kind>) {
+        std::int64_t value;
+        if (!Py_IS_TYPE(object, &PyLong_Type) || !read_small_int(object, value)) return false;
+        if constexpr (Kind == NodeKind::Int) {
+            outcome = WalkOutcome::Valid;
+        } else {
+            outcome = verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
+                settings, static_cast<double>(value)));
+        }
+        return true;
+    } else {
+        return false;
+    }
+}
+
+// The settings a leaf of `Kind` checks with, or the node for the other kinds.
+template <NodeKind Kind>
+[[gnu::always_inline]] inline const auto& settings_of(const ValidatorNode& node) noexcept {
+    if constexpr (kLeafWithSettings<Kind>) {
+        return node.payload<Kind>();
+    } else {
+        return node;
+    }
+}
+
+// Calls loop(settings) with the settings of a `Kind` node copied into a local.
+template <NodeKind Kind, class Loop>
+[[gnu::always_inline]] inline WalkOutcome with_local_settings(const ValidatorNode& node,
+                                                               Loop loop) {
+    if constexpr (kLeafWithSettings<Kind>) {
+        const auto settings = node.payload<Kind>();
+        return loop(settings);
+    } else {
+        return loop(node);
     }
 }
 
 template <NodeKind Kind>
 WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContext& context) {
     ListCursor cursor(list);
-    while (PyObject* element = cursor.next_borrowed()) {
-        WalkOutcome outcome = check_kind<Kind>(item, element, context);
-        if (outcome != WalkOutcome::Valid) return outcome;
-    }
-    return WalkOutcome::Valid;
+    const std::uint32_t runs = context.python_runs();
+    KeyMemo memo{runs};
+    return with_local_settings<Kind>(item, [&](const auto& settings) {
+        // Until an item runs Python code the list is as it was: its items are read by
+        // index, with no cursor state kept in memory.
+        const Py_ssize_t size = PyList_GET_SIZE(list);
+        PyObject* const* const items = PySequence_Fast_ITEMS(list);
+        Py_ssize_t index = 0;
+        while (index < size) {
+            PyObject* element = items[index];
+            if (element == nullptr) api_call_failed();
+            ++index;
+            WalkOutcome outcome;
+            if (quick_int<Kind>(settings, element, outcome)) [[likely]] {
+                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+                continue;
+            }
+            outcome = check_item<Kind>(item, settings, element, context, memo);
+            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+            if (kMayRunPython<Kind> && context.python_runs() != runs) [[unlikely]] break;
+        }
+        if (index == size) return WalkOutcome::Valid;
+        // Python code has run: the cursor's checked steps take over after this item.
+        cursor.skip(index);
+        while (PyObject* element = cursor.next_borrowed()) {
+            WalkOutcome outcome = check_item<Kind>(item, settings, element, context, memo);
+            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+        }
+        return WalkOutcome::Valid;
+    });
 }
 
 template <NodeKind Kind>
 WalkOutcome check_values_of(const ValidatorNode& value_node, PyObject* dict,
                             WalkContext& context) {
     DictCursor cursor(dict);
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (cursor.next_borrowed(key, value)) {
-        // The key's text is never read here: only its type matters.
-        if (!is_str(key)) return WalkOutcome::Invalid;
-        WalkOutcome outcome = check_kind<Kind>(value_node, value, context);
-        if (outcome != WalkOutcome::Valid) return outcome;
-    }
-    return WalkOutcome::Valid;
+    const bool first_pass = context.first_pass();
+    const std::uint32_t runs = context.python_runs();
+    KeyMemo memo{runs};
+    return with_local_settings<Kind>(value_node, [&](const auto& settings) {
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (context.python_runs() == runs ? cursor.next_unchanged(key, value)
+                                             : cursor.next_borrowed(key, value)) {
+            // The key's text is never read here: only its type matters.
+            if (!is_str(key)) return WalkOutcome::Invalid;
+            if (first_pass && !PyUnicode_IS_COMPACT_ASCII(key)) [[unlikely]] {
+                // The collecting walk reads every key's text, which can fail.
+                auto text = utf8_view(key);
+                if (!text) return context.fail(std::move(text).take_failure());
+            }
+            WalkOutcome outcome = check_item<Kind>(value_node, settings, value, context, memo);
+            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+        }
+        return WalkOutcome::Valid;
+    });
 }
 
 // Runs Loop<Kind> for the kind of `node`, decided once.
@@ -131,8 +260,8 @@ struct ValuesLoop {
 // loop over a record's fields, whose values differ in kind from field to field.
 [[gnu::always_inline]] inline WalkOutcome dispatch(const ValidatorNode& node, PyObject* object,
                                                    WalkContext& context) {
-    return with_kind(node.kind(), [&]<NodeKind Kind>() {
-        return check_kind<Kind>(node, object, context);
+    return with_kind(node.kind(), [&]<NodeKind Kind>() __attribute__((always_inline)) {
+        return check_kind<Kind>(node, settings_of<Kind>(node), object, context);
     });
 }
 
@@ -155,8 +284,11 @@ struct ValuesLoop {
     return by_item_kind<ValuesLoop>(node.child(), object, context);
 }
 
+// With `WithMemo`, `memo` is the memo of the loop that the dict is an item of;
+// lone dicts are a separate instantiation that pays nothing for it.
+template <bool WithMemo>
 [[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
-                                           WalkContext& context) {
+                                           WalkContext& context, KeyMemo* memo) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
     if (!context.enter()) return context.failed();
     FieldFinder fields(node);
@@ -166,22 +298,46 @@ struct ValuesLoop {
     }
     bool str_subclass_key = false;
     DictCursor cursor(object);
+    const std::uint32_t runs = context.python_runs();
+    if (WithMemo && memo->python_runs != runs) *memo = KeyMemo{runs};  // its keys may be gone
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    while (cursor.next_borrowed(key, value)) {
-        std::string_view text;
-        if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
-            text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-        } else {
-            if (!is_str(key)) return WalkOutcome::Invalid;
-            str_subclass_key |= !PyUnicode_CheckExact(key);
-            auto view = utf8_view(key);
-            if (!view) return context.fail(std::move(view).take_failure());
-            text = view.value();
+    std::size_t position = 0;
+    for (;;) {
+        // The memo was written (or emptied) with `runs` above, and only this loop
+        // writes to it: while no Python code has run it is as current as the cursor.
+        const bool unchanged = context.python_runs() == runs;
+        if (!(unchanged ? cursor.next_unchanged(key, value) : cursor.next_borrowed(key, value))) {
+            break;
         }
-        std::size_t field = fields.find(text, [key] { return str_hash(key); });
-        if (field == kNoField) return WalkOutcome::Invalid;
+        std::size_t field;
+        if (WithMemo && unchanged && position < KeyMemo::kSize && memo->keys[position] == key)
+            [[likely]] {
+            // The very key object that matched this field by text before.
+            field = position;
+            fields.matched(field);
+        } else {
+            std::string_view text;
+            if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
+                text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+            } else {
+                if (!is_str(key)) return WalkOutcome::Invalid;
+                str_subclass_key |= !PyUnicode_CheckExact(key);
+                auto view = utf8_view(key);
+                if (!view) return context.fail(std::move(view).take_failure());
+                text = view.value();
+            }
+            field = fields.find(text, [key] { return str_hash(key); });
+            if (field == kNoField) return WalkOutcome::Invalid;
+            // Only an exact str among distinct field names: its text alone then
+            // decides the field, whichever dict it is met in.
+            if (WithMemo && unchanged && field == position && position < KeyMemo::kSize &&
+                PyUnicode_CheckExact(key) && fields.distinct()) {
+                memo->keys[position] = key;
+            }
+        }
+        ++position;
         WalkOutcome outcome = dispatch(fields.entries()[field].node, value, context);
         if (outcome != WalkOutcome::Valid) return outcome;
     }
@@ -208,6 +364,11 @@ Result<OwnedRef> run_validate(const ValidatorNode& root, PyObject* data) {
     WalkOutcome outcome = check_value(root, data, context);
     if (WalkContext::is_failed(outcome)) return std::move(context).take_failure();
     return OwnedRef::borrow(outcome == WalkOutcome::Valid ? data : Py_None);
+}
+
+bool valid_for_collect(const ValidatorNode& root, PyObject* data) {
+    WalkContext context(WalkContext::FirstPass{});
+    return check_value(root, data, context) == WalkOutcome::Valid;
 }
 
 }  // namespace brindle

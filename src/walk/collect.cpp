@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "python/access.h"
 #include "python/singleton.h"
+#include "walk/check.h"
 #include "walk/common.h"
 
 namespace brindle {
@@ -321,6 +322,9 @@ WalkOutcome Collector::walk(const ValidatorNode& node, PyObject* object) {
 Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     auto errors = OwnedRef::steal(PyList_New(0));
     if (!errors) api_call_failed();
+    // Valid data is the common case: the boolean walk answers it without a path,
+    // an owned reference per item or a call per value.
+    if (valid_for_collect(root, data)) return errors;
     Collector collector{errors.get(), {}, {}, {}};
     collector.segments.reserve(16);
     WalkOutcome outcome = collector.walk(root, data);

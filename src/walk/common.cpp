@@ -2,7 +2,28 @@
 
 namespace brindle {
 
+namespace {
+
+// How many times the stack a level of the boolean walk takes that a first pass
+// leaves for the collecting walk, whose frames per level are larger: a first pass
+// may only go as deep as the collecting walk surely can.
+constexpr std::uintptr_t kCollectStackFactor = 16;
+
+}  // namespace
+
+[[gnu::noinline]] WalkContext::WalkContext(FirstPass) noexcept : first_pass_(true) {
+    auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    if (stack_floor_ != 0 && here > stack_floor_) {
+        stack_floor_ = here - (here - stack_floor_) / kCollectStackFactor;
+    }
+}
+
 IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& context) {
+    if (context.first_pass() && !is_int(object)) {
+        context.give_up();  // __index__ would run, and run again in the collecting walk
+        return IntRead::Failed;
+    }
+    if (!is_int(object)) context.python_may_run();  // __index__
     // The object may be lent by its container, and __index__ may take it out of there.
     auto held = OwnedRef::borrow(object);
     auto read = read_i64(object);

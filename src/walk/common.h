@@ -25,6 +25,14 @@ enum class WalkOutcome : std::uint8_t { Valid, Invalid, Unsupported };
 
 class WalkContext {
 public:
+    // A context for the boolean walk run as collect's first pass (see
+    // valid_for_collect): it gives up wherever the collecting walk could do
+    // something the boolean walk does not.
+    struct FirstPass {};
+
+    WalkContext() noexcept = default;
+    explicit WalkContext(FirstPass) noexcept;
+
     static bool is_failed(WalkOutcome outcome) noexcept { return outcome == kFailed; }
 
     // Parks the failure that ends the walk.
@@ -35,6 +43,18 @@ public:
 
     // The outcome of a step whose failure a callee (enter, read_walk_i64) has parked.
     WalkOutcome failed() const noexcept { return kFailed; }
+
+    // Ends a first pass without an answer, before it does anything the collecting
+    // walk would do differently or twice: that walk then starts afresh.
+    WalkOutcome give_up() const noexcept { return kFailed; }
+
+    bool first_pass() const noexcept { return first_pass_; }
+
+    // Counts the reads that may have run Python code. While it stays the same, no
+    // Python code has run, so the containers being walked are as they were and every
+    // object they lend is alive: cursors step without their checks.
+    std::uint32_t python_runs() const noexcept { return python_runs_; }
+    void python_may_run() noexcept { ++python_runs_; }
 
     // The parked failure of a walk that ended failed; its absence is a defect.
     Failure take_failure() && {
@@ -57,6 +77,8 @@ private:
     // Compiled trees are as deep as the stack of the thread that compiled them
     // allowed; this thread's stack may be smaller.
     std::uintptr_t stack_floor_ = stack_floor();
+    std::uint32_t python_runs_ = 0;
+    bool first_pass_ = false;
 };
 
 enum class IntRead : std::uint8_t { Read, NotInt, Failed };
@@ -68,7 +90,10 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
 // KeyboardInterrupt or SystemExit raised by an __index__ ends the walk, so that a
 // user's interrupt is never lost.
 inline IntRead read_walk_i64(PyObject* object, std::int64_t& value, WalkContext& context) {
-    if (is_int(object) && read_small_int(object, value)) return IntRead::Read;
+    if ((Py_IS_TYPE(object, &PyLong_Type) || is_int(object)) && read_small_int(object, value))
+        [[likely]] {
+        return IntRead::Read;
+    }
     return read_walk_i64_slow(object, value, context);
 }
 

@@ -93,3 +93,45 @@ def test_deep_schemas(kind, depth, allowed):
                            cwd=Path(__file__).parent, capture_output=True, text=True, timeout=300)
     assert child.returncode == 0, child.stderr
     assert eval(child.stdout) in allowed  # noqa: S307 - a list printed by the child
+
+
+SAME_DEPTH = r"""
+import threading
+from validators import ListValidator, NumberValidator
+from brindle_core import compile_schema
+
+def outcome(call):
+    try:
+        return "errors" if call() else "none"
+    except RecursionError:
+        return "RecursionError"
+
+schema, valid, invalid = NumberValidator(int), 1, "x"
+cases = []
+for depth in range(1, 400):
+    schema, valid, invalid = ListValidator(schema), [valid], [invalid]
+    cases.append((depth, compile_schema(schema), valid, invalid))
+
+differ = []
+def walk():
+    for depth, validator, valid, invalid in cases:
+        seen = outcome(lambda: validator.collect(valid)), outcome(lambda: validator.collect(invalid))
+        if (seen[0] == "RecursionError") != (seen[1] == "RecursionError"):
+            differ.append((depth, seen))
+    differ.append("done")
+
+threading.stack_size(64 * 1024)
+thread = threading.Thread(target=walk)
+thread.start()
+thread.join()
+print(differ[-4:])
+"""
+
+
+def test_collect_stops_at_the_same_depth_on_valid_and_invalid_data():
+    # Valid data is first walked without collecting, in smaller frames: that walk must
+    # not answer at a depth where collecting would have run out of stack.
+    child = subprocess.run([sys.executable, "-c", SAME_DEPTH], cwd=Path(__file__).parent,
+                           capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.strip() == "['done']"

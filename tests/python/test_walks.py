@@ -1,6 +1,8 @@
 """Both walks on the cases that tell them apart: each row gives a schema, a value,
 what collect returns and whether validate accepts."""
 
+import gc
+
 import pytest
 
 from brindle_core import compile_schema
@@ -331,3 +333,29 @@ def test_render_of_extreme_bounds():
     validator = compile_schema(Float(min=5e-324))
     [(_, message, _)] = validator.collect(-0.0)
     assert message == "Value -0 is less than minimum 0." + "0" * 323 + "5"
+
+
+@pytest.mark.parametrize("container", ["list", "dict"])
+def test_key_freed_by_index_is_not_mistaken_for_a_new_key(container):
+    # The first record's key "inner" is a str of its own. An __index__ in the second
+    # record frees the first record and that key, then makes the third record, whose
+    # key (another text of the same size, likely at the freed key's address) names no
+    # field: the third record must still be read by its text, and fail.
+    class Replace:
+        def __index__(self):
+            holder[first] = None
+            gc.collect()
+            holder[third] = {"".join(["z"] * 5): [], "other": 1}
+            return 1
+
+    record = {"inner": ListValidator(NumberValidator(int)), "other": NumberValidator(int)}
+    wrap = ListValidator if container == "list" else DictValidator
+    validator = compile_schema({"records": wrap(record)})
+    for _ in range(20):
+        records = [{"".join(["inn", "er"]): [], "other": 1}, {"other": 1, "inner": [Replace()]}, {}]
+        if container == "list":
+            holder, (first, third) = records, (0, 2)
+        else:
+            holder, (first, third) = dict(zip("xyz", records)), ("x", "z")
+        del records
+        assert validator.validate({"records": holder}) is None
