@@ -23,10 +23,14 @@ std::uintptr_t learn_stack_floor() noexcept {
 
 std::uintptr_t stack_floor() noexcept {
     // Stacks are grown downward on every platform this builds for. Constant
-    // initialisation and the initial-exec model make each call a plain load from the
-    // thread's block: no initialisation guard, no call to find the variable.
+    // initialisation makes each call free of an initialisation guard, and on glibc
+    // the initial-exec model a plain load from the thread's block (glibc keeps spare
+    // static TLS for modules loaded later; other C libraries and platforms may not).
     constexpr std::uintptr_t kNotLearned = ~std::uintptr_t{0};
-    [[gnu::tls_model("initial-exec")]] static thread_local std::uintptr_t floor = kNotLearned;
+#if defined(__GLIBC__)
+    [[gnu::tls_model("initial-exec")]]
+#endif
+    static thread_local std::uintptr_t floor = kNotLearned;
     if (floor == kNotLearned) [[unlikely]] floor = learn_stack_floor();
     return floor;
 }

@@ -8,7 +8,15 @@ namespace brindle {
 
 namespace {
 
-// Interned attribute names, made on first use and kept for the process.
+constexpr std::string_view kAttributeTexts[] = {
+#define BRINDLE_ATTRIBUTE_TEXT(name, text) text,
+    BRINDLE_ATTRIBUTES(BRINDLE_ATTRIBUTE_TEXT)
+#undef BRINDLE_ATTRIBUTE_TEXT
+};
+
+// Interned attribute names, made on first use and kept for the process (written
+// under the interpreter lock).
+PyObject* attribute_slots[std::size(kAttributeTexts)] = {};
 PyObject* qualname_slot = nullptr;
 PyObject* module_slot = nullptr;
 
@@ -18,7 +26,7 @@ PyObject* dunder_module() { return interned_str(module_slot, "__module__"); }
 }  // namespace
 
 void forget_interned_names() noexcept {
-    name_slot = nullptr;
+    for (PyObject*& slot : attribute_slots) slot = nullptr;
     qualname_slot = nullptr;
     module_slot = nullptr;
 }
@@ -49,15 +57,8 @@ bool is_numpy_bool(PyObject* object) {
 }  // namespace
 
 PyObject* attribute_name(Attribute attribute) {
-    static constexpr std::string_view texts[] = {
-#define BRINDLE_ATTRIBUTE_TEXT(name, text) text,
-        BRINDLE_ATTRIBUTES(BRINDLE_ATTRIBUTE_TEXT)
-#undef BRINDLE_ATTRIBUTE_TEXT
-    };
-    // Written once under the interpreter lock and kept for the process.
-    static PyObject* made[std::size(texts)] = {};
     auto index = static_cast<std::size_t>(attribute);
-    return interned_str(made[index], texts[index]);
+    return interned_str(attribute_slots[index], kAttributeTexts[index]);
 }
 
 Result<OwnedRef> get_attr(PyObject* object, Attribute name) {
