@@ -140,22 +140,7 @@ Text render_exception(const TakenException& exception) {
 Failure chained_failure(PyObject* type, std::string_view message, Failure cause) {
     std::move(cause).raise();
     TakenException taken = TakenException::fetch();
-    OwnedRef cause_value;
-#if PY_VERSION_HEX >= 0x030C0000
-    cause_value = OwnedRef::borrow(taken.value());
-#else
-    PyObject* cause_type = OwnedRef::borrow(taken.type()).release();
-    PyObject* value = OwnedRef::borrow(taken.value()).release();
-    PyObject* traceback = OwnedRef::borrow(taken.traceback()).release();
-    PyErr_NormalizeException(&cause_type, &value, &traceback);
-    // Owned again at once: normalising may have replaced any of the three.
-    auto normalised_type = OwnedRef::steal(cause_type);
-    auto normalised_traceback = OwnedRef::steal(traceback);
-    cause_value = OwnedRef::steal(value);
-    if (normalised_traceback) {
-        PyException_SetTraceback(cause_value.get(), normalised_traceback.get());
-    }
-#endif
+    OwnedRef cause_value = taken.instance();
     auto error = OwnedRef::steal(PyObject_CallFunction(type, "s#", message.data(),
                                                        std::ssize(message)));
     if (!error) return Failure::fetch();

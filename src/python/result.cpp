@@ -43,6 +43,10 @@ OwnedRef TakenException::instance() const noexcept {
     if (!normalised || !PyErr_GivenExceptionMatches(normalised_type.get(), type_.get())) {
         return OwnedRef();
     }
+    // The traceback travels with the instance, as it does from 3.12 on.
+    if (normalised_traceback) {
+        PyException_SetTraceback(normalised.get(), normalised_traceback.get());
+    }
     return normalised;
 #endif
 }

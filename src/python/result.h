@@ -31,9 +31,10 @@ public:
     // May be null, or not yet an exception instance, when the raiser set no value.
     PyObject* value() const noexcept { return value_.get(); }
     PyObject* traceback() const noexcept { return traceback_.get(); }
-    // The exception instance. Before 3.12 a raised exception may still be held raw
-    // (its type and argument tuple) until something normalises it; this makes the
-    // instance without touching the held triple. Empty when making it failed.
+    // The exception instance, carrying its traceback. Before 3.12 a raised exception
+    // may still be held raw (its type and argument tuple) until something normalises
+    // it; this makes the instance without touching the held triple. Empty when
+    // making it failed.
     OwnedRef instance() const noexcept;
     // Makes it the interpreter's pending exception again.
     void restore() && noexcept;
