@@ -11,20 +11,15 @@ from __future__ import annotations
 
 import importlib.machinery
 import importlib.util
-import math
-import statistics
 import sys
-import time
-import timeit
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path[:0] = [str(ROOT / "bench"), str(ROOT / "examples")]
 
 import workloads as wl  # noqa: E402
+from timing import REPEATS, per_call_ns_side_by_side  # noqa: E402
 
-REPEATS = 7
-SAMPLE_NS = 20_000_000  # each sample runs for at least this long
 RECORD_WORKLOADS = ("record", "1,000 records")
 
 
@@ -38,24 +33,10 @@ def load(path: str):
     return module
 
 
-def calibrated(call, data):
-    timer = timeit.Timer("f(d)", globals={"f": call, "d": data}, timer=time.perf_counter_ns)
-    number = 1
-    while True:
-        elapsed = timer.timeit(number)
-        if elapsed >= SAMPLE_NS:
-            return timer, number
-        number = max(number * 2, math.ceil(number * 1.1 * SAMPLE_NS / max(elapsed, 1)))
-
-
 def side_by_side(calls: dict, data) -> dict:
     """Median ns per call of each, the samples taken in turns."""
-    timers = {name: calibrated(call, data) for name, call in calls.items()}
-    samples = {name: [] for name in calls}
-    for _ in range(REPEATS):
-        for name, (timer, number) in timers.items():
-            samples[name].append(timer.timeit(number) / number)
-    return {name: statistics.median(times) for name, times in samples.items()}
+    return per_call_ns_side_by_side([(name, "f(d)", {"f": call}) for name, call in calls.items()],
+                                    data)
 
 
 def main(arguments):

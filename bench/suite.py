@@ -7,14 +7,11 @@ import argparse
 import ctypes
 import gc
 import json
-import math
 import os
 import platform
-import statistics
 import subprocess
 import sys
 import time
-import timeit
 from importlib.metadata import version
 from pathlib import Path
 from typing import NamedTuple
@@ -30,13 +27,12 @@ from pydantic_core import SchemaValidator  # noqa: E402
 from pydantic_core import core_schema as cs  # noqa: E402
 
 import workloads as wl  # noqa: E402
+from timing import REPEATS, SAMPLE_NS, per_call_ns, per_call_ns_side_by_side  # noqa: E402
 from peers import IMPLS, Impl, to_json_schema, to_msgspec, to_pydantic  # noqa: E402
 from schemalib import (  # noqa: E402
     BoolValidator, DictValidator, ListValidator, NumberValidator, StringValidator,
 )
 
-REPEATS = 7
-SAMPLE_NS = 20_000_000  # each repeat runs for at least this long
 VERSIONED = ["msgspec", "pydantic-core", "fastjsonschema", "jsonschema", "matplotlib"]
 PYTHON = "pure Python"
 FLOOR = "C++ floor"
@@ -49,34 +45,6 @@ FLOORS = {
     "10,000 floats": brindle_floor.floats,
     "1,000 fields": brindle_floor.wide,
 }
-
-
-def calibrated(stmt: str, namespace: dict, data, sample_ns: int = SAMPLE_NS):
-    """A timer for stmt and the call count that makes one sample last sample_ns."""
-    timer = timeit.Timer(stmt, globals={**namespace, "d": data}, timer=time.perf_counter_ns)
-    number = 1
-    while True:
-        elapsed = timer.timeit(number)
-        if elapsed >= sample_ns:
-            return timer, number
-        number = max(number * 2, math.ceil(number * 1.1 * sample_ns / max(elapsed, 1)))
-
-
-def per_call_ns(stmt: str, namespace: dict, data, sample_ns: int = SAMPLE_NS) -> float:
-    """Median over REPEATS samples of the time of one call."""
-    timer, number = calibrated(stmt, namespace, data, sample_ns)
-    return statistics.median(timer.repeat(REPEATS, number)) / number
-
-
-def per_call_ns_side_by_side(timed, data) -> dict:
-    """per_call_ns for each (name, stmt, namespace), the samples taken in turns so that
-    whatever else the machine does falls on all of them alike."""
-    timers = [(name, *calibrated(stmt, namespace, data)) for name, stmt, namespace in timed]
-    samples = {name: [] for name, _, _ in timers}
-    for _ in range(REPEATS):
-        for name, timer, number in timers:
-            samples[name].append(timer.timeit(number) / number)
-    return {name: statistics.median(times) for name, times in samples.items()}
 
 
 def python_impl(workload):
