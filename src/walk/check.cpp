@@ -22,6 +22,10 @@ inline WalkOutcome verdict(bool valid) noexcept {
     return valid ? WalkOutcome::Valid : WalkOutcome::Invalid;
 }
 
+template <NodeKind Kind>
+constexpr bool kIntKind =
+    Kind == NodeKind::Int || Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive;
+
 // The kinds whose checks read settings of their own.
 template <NodeKind Kind>
 constexpr bool kLeafWithSettings =
@@ -59,8 +63,7 @@ template <NodeKind Kind, class Settings>
         return WalkOutcome::Valid;
     } else if constexpr (Kind == NodeKind::Bool) {
         return verdict(is_bool(object));
-    } else if constexpr (Kind == NodeKind::Int || Kind == NodeKind::IntRange ||
-                         Kind == NodeKind::IntRangeExclusive) {
+    } else if constexpr (kIntKind<Kind>) {
         std::int64_t value;
         switch (read_walk_i64(object, value, context)) {
             case IntRead::Read: break;
@@ -118,10 +121,6 @@ template <NodeKind Kind, class Settings>
         return check_kind<Kind>(node, settings, object, context);
     }
 }
-
-template <NodeKind Kind>
-constexpr bool kIntKind =
-    Kind == NodeKind::Int || Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive;
 
 // Whether checking a value of `Kind` can run Python code: an int read may call
 // __index__, and a container may hold such ints. The other leaves never do.
