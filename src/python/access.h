@@ -221,6 +221,14 @@ public:
         return true;
     }
 
+    // As next_unchanged(), for a caller that knows an entry remains: it has taken
+    // fewer than the dict's starting size. It reports how many it took with
+    // took_unchanged() before stepping on by the other calls.
+    void step_unchanged(PyObject*& key, PyObject*& value) {
+        PyDict_Next(dict_.get(), &pos_, &key, &value);
+    }
+    void took_unchanged(Py_ssize_t count) noexcept { countdown_ -= count; }
+
 private:
     OwnedRef dict_;
     Py_ssize_t start_size_;

@@ -1,5 +1,9 @@
 #include "walk/check.h"
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
 #include "python/access.h"
 #include "walk/common.h"
 
@@ -48,6 +52,10 @@ struct KeyMemo {
 template <bool WithMemo>
 WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context,
                          KeyMemo* memo);
+
+// An outcome only the memo loop of check_fields makes and reads: the field was valid,
+// and Python code ran while it was checked.
+constexpr auto kPythonRan = static_cast<WalkOutcome>(4);
 
 // One check per kind, instantiated per kind so that the loops over list items and
 // dict values decide the item's kind once, not once per item. Leaves are inline;
@@ -141,8 +149,7 @@ template <NodeKind Kind, class Settings>
         if constexpr (Kind == NodeKind::Int) {
             outcome = WalkOutcome::Valid;
         } else {
-            outcome = verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
-                settings, static_cast<double>(value)));
+            outcome = verdict(settings.span.holds(value));
         }
         return true;
     } else {
@@ -160,11 +167,59 @@ template <NodeKind Kind>
     }
 }
 
+// The ints that pass an int range, among the ints that quick_int reads (one digit,
+// so |value| < 2**31, which a double holds exactly): the double comparisons of
+// in_bounds then answer as integer ones do. Kept as the least int and the range's
+// width, so that one unsigned comparison tests both ends.
+struct IntSpan {
+    static constexpr std::int64_t kBeyond = std::int64_t{1} << 62;  // beyond any quick read
+
+    template <bool Exclusive>
+    static IntSpan of(const Bounds& bounds) noexcept {
+        auto clamp = [](double limit) {
+            if (limit <= static_cast<double>(-kBeyond)) return -kBeyond;
+            if (limit >= static_cast<double>(kBeyond)) return kBeyond;
+            return static_cast<std::int64_t>(limit);
+        };
+        // An absent (NaN) bound fails no value.
+        std::int64_t least = -kBeyond;
+        std::int64_t most = kBeyond;
+        if (!std::isnan(bounds.low)) {
+            least = clamp(Exclusive && bounds.exclusive_min ? std::floor(bounds.low) + 1
+                                                            : std::ceil(bounds.low));
+        }
+        if (!std::isnan(bounds.high)) {
+            most = clamp(Exclusive && bounds.exclusive_max ? std::ceil(bounds.high) - 1
+                                                           : std::floor(bounds.high));
+        }
+        if (least > most) return IntSpan{};  // empty: only kBeyond, which no read gives
+        return IntSpan{least, static_cast<std::uint64_t>(most - least)};
+    }
+
+    bool holds(std::int64_t value) const noexcept {
+        return static_cast<std::uint64_t>(value - least) <= width;
+    }
+
+    std::int64_t least = kBeyond;
+    std::uint64_t width = 0;
+};
+
+// An int range's settings as its item loops keep them: the bounds, for any int,
+// and their span, for the quick reads.
+struct LoopIntRange : Bounds {
+    IntSpan span;
+};
+
 // Calls loop(settings) with the settings of a `Kind` node copied into a local.
 template <NodeKind Kind, class Loop>
 [[gnu::always_inline]] inline WalkOutcome with_local_settings(const ValidatorNode& node,
                                                                Loop loop) {
-    if constexpr (kLeafWithSettings<Kind>) {
+    if constexpr (Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive) {
+        const Bounds& bounds = node.payload<Kind>();
+        const LoopIntRange settings{bounds,
+                                    IntSpan::of<Kind == NodeKind::IntRangeExclusive>(bounds)};
+        return loop(settings);
+    } else if constexpr (kLeafWithSettings<Kind>) {
         const auto settings = node.payload<Kind>();
         return loop(settings);
     } else {
@@ -172,16 +227,22 @@ template <NodeKind Kind, class Loop>
     }
 }
 
+// A call of its own per kind: inlined into check_list, the loop would share one
+// frame with every other kind's, and keep its state in memory rather than registers.
 template <NodeKind Kind>
-WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContext& context) {
-    ListCursor cursor(list);
+[[gnu::noinline]] WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list,
+                                             WalkContext& context) {
+    // Until an item runs Python code the list is as it was: its items are read by
+    // index, with no cursor state kept in memory. Where items may run Python code,
+    // which could drop every other reference to the list, the cursor holds it from
+    // the start; elsewhere the list's holder outlives the loop and it needs none.
+    std::optional<ListCursor> cursor;
+    if constexpr (kMayRunPython<Kind>) cursor.emplace(list);
     const std::uint32_t runs = context.python_runs();
     KeyMemo memo{runs};
     return with_local_settings<Kind>(item, [&](const auto& settings) {
-        // Until an item runs Python code the list is as it was: its items are read by
-        // index, with no cursor state kept in memory.
         const Py_ssize_t size = PyList_GET_SIZE(list);
-        PyObject* const* const items = PySequence_Fast_ITEMS(list);
+        PyObject* const* const items = reinterpret_cast<PyListObject*>(list)->ob_item;
         Py_ssize_t index = 0;
         while (index < size) {
             PyObject* element = items[index];
@@ -194,14 +255,19 @@ WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list, WalkContex
             }
             outcome = check_item<Kind>(item, settings, element, context, memo);
             if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
-            if (kMayRunPython<Kind> && context.python_runs() != runs) [[unlikely]] break;
+            if constexpr (kMayRunPython<Kind>) {
+                if (context.python_runs() != runs) [[unlikely]] break;
+            }
         }
-        if (index == size) return WalkOutcome::Valid;
-        // Python code has run: the cursor's checked steps take over after this item.
-        cursor.skip(index);
-        while (PyObject* element = cursor.next_borrowed()) {
-            WalkOutcome outcome = check_item<Kind>(item, settings, element, context, memo);
-            if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+        if constexpr (kMayRunPython<Kind>) {
+            if (index != size) {
+                // Python code has run: the cursor's checked steps take over after this item.
+                cursor->skip(index);
+                while (PyObject* element = cursor->next_borrowed()) {
+                    WalkOutcome outcome = check_item<Kind>(item, settings, element, context, memo);
+                    if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+                }
+            }
         }
         return WalkOutcome::Valid;
     });
@@ -302,11 +368,49 @@ template <bool WithMemo>
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     std::size_t position = 0;
+    bool taken = false;  // key and value hold an entry that the loop below has to match
+    if constexpr (WithMemo) {
+        // The dicts of one list mostly hold the same key objects in the same order:
+        // while each key is the one the memo holds at its position, its field is
+        // known without a lookup. The memo was written (or emptied) with `runs`
+        // above, and only these loops write to it: while no Python code has run it
+        // is as current as the cursor.
+        const std::size_t known = std::min(fields.entries().size(), KeyMemo::kSize);
+        const FieldEntry* const entries = fields.entries().data();
+        PyObject* const* const memo_keys = memo->keys;
+        while (position < known) {
+            cursor.step_unchanged(key, value);
+            if (memo_keys[position] != key) {
+                taken = true;
+                break;
+            }
+            const ValidatorNode& field = entries[position].node;
+            ++position;
+            // kPythonRan: valid, after Python code ran, which ends this loop.
+            WalkOutcome outcome = with_kind(field.kind(), [&]<NodeKind Kind>() {
+                WalkOutcome checked = check_kind<Kind>(field, settings_of<Kind>(field), value, context);
+                if constexpr (kMayRunPython<Kind>) {
+                    if (checked == WalkOutcome::Valid && context.python_runs() != runs)
+                        [[unlikely]] {
+                        return kPythonRan;
+                    }
+                }
+                return checked;
+            });
+            if (outcome != WalkOutcome::Valid) [[unlikely]] {
+                if (outcome != kPythonRan) return outcome;
+                break;
+            }
+        }
+        cursor.took_unchanged(static_cast<Py_ssize_t>(position) + (taken ? 1 : 0));
+        if (position != 0) fields.matched(position - 1);
+    }
     for (;;) {
-        // The memo was written (or emptied) with `runs` above, and only this loop
-        // writes to it: while no Python code has run it is as current as the cursor.
         const bool unchanged = context.python_runs() == runs;
-        if (!(unchanged ? cursor.next_unchanged(key, value) : cursor.next_borrowed(key, value))) {
+        if (taken) {
+            taken = false;
+        } else if (!(unchanged ? cursor.next_unchanged(key, value)
+                               : cursor.next_borrowed(key, value))) {
             break;
         }
         std::size_t field;

@@ -185,13 +185,20 @@ def placed(place, value):
         data = {"b": value, "a": -1, "c": 3}
         schema = {"a": NumberValidator(int, min=0), "b": NumberValidator(int), "c": Validator()}
         return schema, data, data, "b"
+    if place == "record":
+        # The second of a list's records: its keys are the first one's objects, so it
+        # is matched through the list's key memo.
+        inner = {"n": value, "m": "x", "k": 9}
+        data = [{"n": 1, "m": "y", "k": 2}, inner, {"n": 2, "m": "z", "k": 3}]
+        return ListValidator({"n": NumberValidator(int), "m": Validator(),
+                              "k": NumberValidator(int, max=5)}), data, inner, "n"
     inner = {"n": value, "m": "x"}
     data = {"top": [inner, {"n": 1, "m": 2}]}
     schema = {"top": ListValidator(DictValidator(NumberValidator(int)), max_len=3)}
     return schema, data, inner, "n"
 
 
-PLACES = ["list-item", "dict-value", "field", "deep"]
+PLACES = ["list-item", "dict-value", "field", "record", "deep"]
 
 
 def walk_outcome(call, panic_type):
@@ -254,6 +261,8 @@ def test_walk_callbacks_match_the_model(method, place, action, panic_type, capfd
     pytest.param("field", "grow", ("panic", CHANGED_SIZE), id="fields-grow"),
     pytest.param("field", "shrink", ("panic", CHANGED_SIZE), id="fields-shrink"),
     pytest.param("deep", "grow", ("panic", CHANGED_SIZE), id="inner-dict-grows"),
+    pytest.param("record", "grow", ("panic", CHANGED_SIZE), id="record-grows"),
+    pytest.param("record", "shrink", ("panic", CHANGED_SIZE), id="record-shrinks"),
     pytest.param("deep", "outer", ([("top[0].m", "Expected int", "x")], None),
                  id="outer-list-shrinks"),
     pytest.param("list-item", "shrink", ([], None), id="list-shrinks"),
