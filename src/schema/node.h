@@ -166,6 +166,8 @@ public:
     template <NodeKind Kind>
     const PayloadOf<Kind>& payload() const noexcept {
         assert(kind() == Kind);
+        // Lets the compiler drop get_if's test of the kind, which callers have made.
+        if (kind() != Kind) __builtin_unreachable();
         return *std::get_if<index_of(Kind)>(&payload_);
     }
 

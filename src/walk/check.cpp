@@ -19,6 +19,7 @@ namespace {
 // call; every use of a lent object comes before any Python code it could be
 // exposed to, and each container being stepped through is held by its cursor.
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
+template <NodeKind Kind>
 WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
 WalkOutcome check_dict(const ValidatorNode& node, PyObject* object, WalkContext& context);
 
@@ -108,7 +109,7 @@ template <NodeKind Kind, class Settings>
         if (!length) return context.fail(std::move(length).take_failure());
         return verdict(length_within(settings, length.value()));
     } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
-        return check_list(node, object, context);
+        return check_list<Kind>(node, object, context);
     } else if constexpr (Kind == NodeKind::Dict) {
         return check_dict(node, object, context);
     } else {
@@ -137,13 +138,20 @@ constexpr bool kMayRunPython = !(Kind == NodeKind::Any || Kind == NodeKind::Bool
                                  Kind == NodeKind::Float || Kind == NodeKind::FloatRange ||
                                  Kind == NodeKind::FloatRangeExclusive || Kind == NodeKind::Str);
 
-// The check of an exact int read straight from its digits, which runs no Python
-// code; false when the int needs the full read. Lets the item loops leave out the
-// test for Python code run after the common case.
+// The check of a leaf that needs no call: true with its outcome, false when the
+// value needs the full check, which may call out (and, for an int, run Python code
+// in an __index__). Exact ints are read straight from their digits, exact floats
+// and compact ASCII strs in place.
 template <NodeKind Kind, class Settings>
-[[gnu::always_inline]] inline bool quick_int(const Settings& settings, PyObject* object,
-                                             WalkOutcome& outcome) {
-    if constexpr (kIntKind<Kind>) {
+[[gnu::always_inline]] inline bool quick_check(const Settings& settings, PyObject* object,
+                                               WalkOutcome& outcome) {
+    if constexpr (Kind == NodeKind::Any) {
+        outcome = WalkOutcome::Valid;
+        return true;
+    } else if constexpr (Kind == NodeKind::Bool) {
+        outcome = verdict(is_bool(object));
+        return true;
+    } else if constexpr (kIntKind<Kind>) {
         std::int64_t value;
         if (!Py_IS_TYPE(object, &PyLong_Type) || !read_small_int(object, value)) return false;
         if constexpr (Kind == NodeKind::Int) {
@@ -152,10 +160,33 @@ template <NodeKind Kind, class Settings>
             outcome = verdict(settings.span.holds(value));
         }
         return true;
+    } else if constexpr (Kind == NodeKind::Float) {
+        if (!PyFloat_CheckExact(object)) return false;
+        outcome = WalkOutcome::Valid;
+        return true;
+    } else if constexpr (Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive) {
+        if (!PyFloat_CheckExact(object)) return false;
+        outcome = verdict(in_bounds<Kind == NodeKind::FloatRangeExclusive>(
+            settings, PyFloat_AS_DOUBLE(object)));
+        return true;
+    } else if constexpr (Kind == NodeKind::Str) {
+        if (!is_str(object)) {
+            outcome = WalkOutcome::Invalid;
+            return true;
+        }
+        if (!PyUnicode_IS_COMPACT_ASCII(object)) return false;
+        outcome = verdict(
+            length_within(settings, static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(object))));
+        return true;
     } else {
-        return false;
+        return false;  // the containers
     }
 }
+
+// Whether quick_check can answer for some values of `Kind`.
+template <NodeKind Kind>
+constexpr bool kHasQuickCheck = Kind != NodeKind::List && Kind != NodeKind::ListSized &&
+                                Kind != NodeKind::Dict && Kind != NodeKind::Fields;
 
 // The settings a leaf of `Kind` checks with, or the node for the other kinds.
 template <NodeKind Kind>
@@ -167,7 +198,7 @@ template <NodeKind Kind>
     }
 }
 
-// The ints that pass an int range, among the ints that quick_int reads (one digit,
+// The ints that pass an int range, among the ints that quick_check reads (one digit,
 // so |value| < 2**31, which a double holds exactly): the double comparisons of
 // in_bounds then answer as integer ones do. Kept as the least int and the range's
 // width, so that one unsigned comparison tests both ends.
@@ -210,6 +241,12 @@ struct LoopIntRange : Bounds {
     IntSpan span;
 };
 
+// A Str's settings as its item loops keep them.
+struct LoopLengths {
+    std::uint64_t shortest;
+    std::uint64_t longest;
+};
+
 // Calls loop(settings) with the settings of a `Kind` node copied into a local.
 template <NodeKind Kind, class Loop>
 [[gnu::always_inline]] inline WalkOutcome with_local_settings(const ValidatorNode& node,
@@ -219,6 +256,11 @@ template <NodeKind Kind, class Loop>
         const LoopIntRange settings{bounds,
                                     IntSpan::of<Kind == NodeKind::IntRangeExclusive>(bounds)};
         return loop(settings);
+    } else if constexpr (Kind == NodeKind::Str) {
+        // The two limits alone, which then stay in registers.
+        const Lengths& lengths = node.payload<Kind>();
+        const LoopLengths settings{lengths.shortest, lengths.longest};
+        return loop(settings);
     } else if constexpr (kLeafWithSettings<Kind>) {
         const auto settings = node.payload<Kind>();
         return loop(settings);
@@ -227,15 +269,14 @@ template <NodeKind Kind, class Loop>
     }
 }
 
-// A call of its own per kind: inlined into check_list, the loop would share one
-// frame with every other kind's, and keep its state in memory rather than registers.
+// The items of a list from `from` on, each with its full check. Until an item runs
+// Python code the list is as it was: its items are read by index, with no cursor
+// state kept in memory. Where items may run Python code, which could drop every
+// other reference to the list, the cursor holds it from the start (no Python code
+// has run before this call); elsewhere the list's holder outlives the loop.
 template <NodeKind Kind>
-[[gnu::noinline]] WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list,
-                                             WalkContext& context) {
-    // Until an item runs Python code the list is as it was: its items are read by
-    // index, with no cursor state kept in memory. Where items may run Python code,
-    // which could drop every other reference to the list, the cursor holds it from
-    // the start; elsewhere the list's holder outlives the loop and it needs none.
+[[gnu::noinline]] WalkOutcome check_items_from(const ValidatorNode& item, PyObject* list,
+                                               WalkContext& context, Py_ssize_t from) {
     std::optional<ListCursor> cursor;
     if constexpr (kMayRunPython<Kind>) cursor.emplace(list);
     const std::uint32_t runs = context.python_runs();
@@ -243,13 +284,13 @@ template <NodeKind Kind>
     return with_local_settings<Kind>(item, [&](const auto& settings) {
         const Py_ssize_t size = PyList_GET_SIZE(list);
         PyObject* const* const items = reinterpret_cast<PyListObject*>(list)->ob_item;
-        Py_ssize_t index = 0;
+        Py_ssize_t index = from;
         while (index < size) {
             PyObject* element = items[index];
             if (element == nullptr) api_call_failed();
             ++index;
             WalkOutcome outcome;
-            if (quick_int<Kind>(settings, element, outcome)) [[likely]] {
+            if (quick_check<Kind>(settings, element, outcome)) [[likely]] {
                 if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
                 continue;
             }
@@ -271,6 +312,32 @@ template <NodeKind Kind>
         }
         return WalkOutcome::Valid;
     });
+}
+
+// A list's items: first by their quick checks, in a loop that makes no call and so
+// keeps its state in the registers a call would spoil, with nothing to save; the
+// first item that needs its full check hands the rest of the list on.
+template <NodeKind Kind>
+[[gnu::noinline]] WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list,
+                                             WalkContext& context) {
+    if constexpr (kHasQuickCheck<Kind>) {
+        const Py_ssize_t size = PyList_GET_SIZE(list);
+        PyObject* const* const items = reinterpret_cast<PyListObject*>(list)->ob_item;
+        return with_local_settings<Kind>(item, [&](const auto& settings) {
+            for (Py_ssize_t index = 0; index < size; ++index) {
+                PyObject* element = items[index];
+                WalkOutcome outcome;
+                if (element == nullptr || !quick_check<Kind>(settings, element, outcome))
+                    [[unlikely]] {
+                    return check_items_from<Kind>(item, list, context, index);
+                }
+                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+            }
+            return WalkOutcome::Valid;
+        });
+    } else {
+        return check_items_from<Kind>(item, list, context, 0);
+    }
 }
 
 template <NodeKind Kind>
@@ -330,16 +397,20 @@ struct ValuesLoop {
     });
 }
 
-// The containers stay out of check_value, which is then small enough for leaves.
-[[gnu::noinline]] WalkOutcome check_list(const ValidatorNode& node, PyObject* object,
-                                         WalkContext& context) {
+// Inline wherever a list is met: what it does before the loop is a few tests, and
+// the loop, one call per item kind, takes the call.
+template <NodeKind Kind>
+[[gnu::always_inline]] inline WalkOutcome check_list(const ValidatorNode& node, PyObject* object,
+                                                     WalkContext& context) {
     if (!is_list(object)) return WalkOutcome::Invalid;
     if (!context.enter()) return context.failed();
-    if (node.kind() == NodeKind::ListSized &&
-        !length_within(node.lengths(), static_cast<std::uint64_t>(PyList_GET_SIZE(object)))) {
-        return WalkOutcome::Invalid;
+    const Branch& branch = node.payload<Kind>();
+    if constexpr (Kind == NodeKind::ListSized) {
+        if (!length_within(branch.lengths, static_cast<std::uint64_t>(PyList_GET_SIZE(object)))) {
+            return WalkOutcome::Invalid;
+        }
     }
-    return by_item_kind<ItemsLoop>(node.child(), object, context);
+    return by_item_kind<ItemsLoop>(*branch.child, object, context);
 }
 
 [[gnu::noinline]] WalkOutcome check_dict(const ValidatorNode& node, PyObject* object,
@@ -375,7 +446,8 @@ template <bool WithMemo>
         // known without a lookup. The memo was written (or emptied) with `runs`
         // above, and only these loops write to it: while no Python code has run it
         // is as current as the cursor.
-        const std::size_t known = std::min(fields.entries().size(), KeyMemo::kSize);
+        const std::size_t size = fields.entries().size();
+        const std::size_t known = std::min(size, KeyMemo::kSize);
         const FieldEntry* const entries = fields.entries().data();
         PyObject* const* const memo_keys = memo->keys;
         while (position < known) {
@@ -401,6 +473,8 @@ template <bool WithMemo>
                 if (outcome != kPythonRan) return outcome;
                 break;
             }
+            // Every entry taken, each an exact str: nothing is left to check.
+            if (position == size) return WalkOutcome::Valid;
         }
         cursor.took_unchanged(static_cast<Py_ssize_t>(position) + (taken ? 1 : 0));
         if (position != 0) fields.matched(position - 1);

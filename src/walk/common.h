@@ -134,7 +134,9 @@ inline BoundCheck check_bounds(const Bounds& bounds, double value) noexcept {
 
 enum class LengthCheck : std::uint8_t { InBounds, TooShort, TooLong };
 
-[[gnu::always_inline]] inline bool length_within(const Lengths& lengths,
+// `Limits` is a Lengths, or the copy of its two limits that an item loop keeps.
+template <class Limits>
+[[gnu::always_inline]] inline bool length_within(const Limits& lengths,
                                                  std::uint64_t length) noexcept {
     return length >= lengths.shortest && length <= lengths.longest;
 }
