@@ -50,6 +50,14 @@ struct KeyMemo {
     PyObject* keys[kSize] = {};
 };
 
+// The text of a compact ASCII str, which is its UTF-8 text.
+[[gnu::always_inline]] inline std::string_view ascii_text(PyObject* str) noexcept {
+    // Known here; said again so that PyUnicode_DATA's own tests fold away.
+    if (!PyUnicode_IS_COMPACT_ASCII(str)) __builtin_unreachable();
+    return {static_cast<const char*>(PyUnicode_DATA(str)),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
+}
+
 template <bool WithMemo>
 WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context,
                          KeyMemo* memo);
@@ -440,27 +448,39 @@ template <bool WithMemo>
     PyObject* value = nullptr;
     std::size_t position = 0;
     bool taken = false;  // key and value hold an entry that the loop below has to match
-    if constexpr (WithMemo) {
-        // The dicts of one list mostly hold the same key objects in the same order:
-        // while each key is the one the memo holds at its position, its field is
-        // known without a lookup. The memo was written (or emptied) with `runs`
-        // above, and only these loops write to it: while no Python code has run it
-        // is as current as the cursor.
+    if (fields.distinct()) [[likely]] {
+        // Entries mostly come in schema order: each key is first compared with the
+        // field at its position alone, with none of the cursor's checks while no
+        // Python code has run. In the dicts of one list, which mostly hold the same
+        // key objects, a key that is the memo's object at its position needs no
+        // text; an exact str whose text matches becomes the memo's (distinct names:
+        // its text alone decides the field, whichever dict it is met in). The memo
+        // was written (or emptied) with `runs` above, and only these loops write to
+        // it: while no Python code has run it is as current as the cursor.
         const std::size_t size = fields.entries().size();
-        const std::size_t known = std::min(size, KeyMemo::kSize);
         const FieldEntry* const entries = fields.entries().data();
-        PyObject* const* const memo_keys = memo->keys;
-        while (position < known) {
+        // One entry: Next, or Stop (the key is left to the loop below, or Python
+        // code ran), or Done (the outcome is the dict's).
+        enum class Step : std::uint8_t { Next, Stop, Done };
+        WalkOutcome outcome = WalkOutcome::Valid;
+        auto step = [&]<bool ByMemo>() __attribute__((always_inline)) {
             cursor.step_unchanged(key, value);
-            if (memo_keys[position] != key) {
+            const FieldEntry& entry = entries[position];
+            if (ByMemo && memo->keys[position] == key) [[likely]] {
+                // the very key object that matched this field by text before
+            } else if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
+                       same_text(entry.key, ascii_text(key))) {
+                if (ByMemo) memo->keys[position] = key;
+            } else {
                 taken = true;
-                break;
+                return Step::Stop;
             }
-            const ValidatorNode& field = entries[position].node;
             ++position;
             // kPythonRan: valid, after Python code ran, which ends this loop.
-            WalkOutcome outcome = with_kind(field.kind(), [&]<NodeKind Kind>() {
-                WalkOutcome checked = check_kind<Kind>(field, settings_of<Kind>(field), value, context);
+            const ValidatorNode& field = entry.node;
+            outcome = with_kind(field.kind(), [&]<NodeKind Kind>() {
+                WalkOutcome checked =
+                    check_kind<Kind>(field, settings_of<Kind>(field), value, context);
                 if constexpr (kMayRunPython<Kind>) {
                     if (checked == WalkOutcome::Valid && context.python_runs() != runs)
                         [[unlikely]] {
@@ -470,12 +490,21 @@ template <bool WithMemo>
                 return checked;
             });
             if (outcome != WalkOutcome::Valid) [[unlikely]] {
-                if (outcome != kPythonRan) return outcome;
-                break;
+                return outcome == kPythonRan ? Step::Stop : Step::Done;
             }
             // Every entry taken, each an exact str: nothing is left to check.
-            if (position == size) return WalkOutcome::Valid;
+            return position == size ? Step::Done : Step::Next;
+        };
+        Step last = Step::Next;
+        if constexpr (WithMemo) {
+            const std::size_t known = std::min(size, KeyMemo::kSize);
+            while (position < known && (last = step.template operator()<true>()) == Step::Next) {
+            }
         }
+        while (last == Step::Next && position < size &&
+               (last = step.template operator()<false>()) == Step::Next) {
+        }
+        if (last == Step::Done) return outcome;
         cursor.took_unchanged(static_cast<Py_ssize_t>(position) + (taken ? 1 : 0));
         if (position != 0) fields.matched(position - 1);
     }
@@ -496,8 +525,7 @@ template <bool WithMemo>
         } else {
             std::string_view text;
             if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
-                text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
-                                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+                text = ascii_text(key);
             } else {
                 if (!is_str(key)) return WalkOutcome::Invalid;
                 str_subclass_key |= !PyUnicode_CheckExact(key);
