@@ -161,13 +161,15 @@ template <NodeKind Kind, class Settings>
         return true;
     } else if constexpr (kIntKind<Kind>) {
         std::int64_t value;
-        if (!Py_IS_TYPE(object, &PyLong_Type) || !read_small_int(object, value)) return false;
-        if constexpr (Kind == NodeKind::Int) {
-            outcome = WalkOutcome::Valid;
-        } else {
-            outcome = verdict(settings.span.holds(value));
+        if (Py_IS_TYPE(object, &PyLong_Type) && read_small_int(object, value)) [[likely]] {
+            if constexpr (Kind == NodeKind::Int) {
+                outcome = WalkOutcome::Valid;
+            } else {
+                outcome = verdict(settings.span.holds(value));
+            }
+            return true;
         }
-        return true;
+        return false;
     } else if constexpr (Kind == NodeKind::Float) {
         if (!PyFloat_CheckExact(object)) return false;
         outcome = WalkOutcome::Valid;
@@ -335,11 +337,12 @@ template <NodeKind Kind>
             for (Py_ssize_t index = 0; index < size; ++index) {
                 PyObject* element = items[index];
                 WalkOutcome outcome;
-                if (element == nullptr || !quick_check<Kind>(settings, element, outcome))
-                    [[unlikely]] {
-                    return check_items_from<Kind>(item, list, context, index);
+                if (element != nullptr && quick_check<Kind>(settings, element, outcome))
+                    [[likely]] {
+                    if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+                    continue;
                 }
-                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+                return check_items_from<Kind>(item, list, context, index);
             }
             return WalkOutcome::Valid;
         });
