@@ -79,8 +79,18 @@ status=0
     export ASAN_OPTIONS="detect_leaks=1:log_path=$reports/asan:strict_string_checks=1:check_initialization_order=1:detect_odr_violation=0"
     export LSAN_OPTIONS="exitcode=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
-    exec "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@"
+    # A report that ends the process (UBSan's halt_on_error) is written to standard
+    # error when pytest runs tests: under pytest's own capture of file descriptor 2
+    # it would be lost with the process. Capturing at the sys level leaves the
+    # descriptor alone; it goes to a file for the scan below (with the module's
+    # fault messages, which tests provoke by the dozen and are noise here).
+    exec "$venv/bin/python" -m pytest -q -p no:cacheprovider --capture=sys "$@" \
+        2>"$reports/stderr"
 ) || status=$?
+if [ $status -ne 0 ]; then
+    echo "=== The end of the test process's standard error"
+    tail -n 40 "$reports/stderr"
+fi
 
 echo "=== Sanitizer reports"
 "$python" - "$reports" <<'EOF' || status=1

@@ -234,11 +234,12 @@ struct IntSpan {
                                                            : std::floor(bounds.high));
         }
         if (least > most) return IntSpan{};  // empty: only kBeyond, which no read gives
-        return IntSpan{least, static_cast<std::uint64_t>(most - least)};
+        // Unsigned: the width of the widest span, 2**63, is no int64.
+        return IntSpan{least, static_cast<std::uint64_t>(most) - static_cast<std::uint64_t>(least)};
     }
 
     bool holds(std::int64_t value) const noexcept {
-        return static_cast<std::uint64_t>(value - least) <= width;
+        return static_cast<std::uint64_t>(value) - static_cast<std::uint64_t>(least) <= width;
     }
 
     std::int64_t least = kBeyond;
