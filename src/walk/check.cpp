@@ -161,15 +161,14 @@ template <NodeKind Kind, class Settings>
         return true;
     } else if constexpr (kIntKind<Kind>) {
         std::int64_t value;
-        if (Py_IS_TYPE(object, &PyLong_Type) && read_small_int(object, value)) [[likely]] {
-            if constexpr (Kind == NodeKind::Int) {
-                outcome = WalkOutcome::Valid;
-            } else {
-                outcome = verdict(settings.span.holds(value));
-            }
-            return true;
+        if (!Py_IS_TYPE(object, &PyLong_Type)) [[unlikely]] return false;
+        if (!read_small_int(object, value)) [[unlikely]] return false;
+        if constexpr (Kind == NodeKind::Int) {
+            outcome = WalkOutcome::Valid;
+        } else {
+            outcome = verdict(settings.span.holds(value));
         }
-        return false;
+        return true;
     } else if constexpr (Kind == NodeKind::Float) {
         if (!PyFloat_CheckExact(object)) return false;
         outcome = WalkOutcome::Valid;
