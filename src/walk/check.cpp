@@ -438,12 +438,11 @@ template <bool WithMemo>
                                            WalkContext& context, KeyMemo* memo) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
     if (!context.enter()) return context.failed();
-    FieldFinder fields(node);
+    const std::span<const FieldEntry> entries = node.entries();
     // Equal sizes first: a missing field or an extra key fails before any value is read.
-    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != fields.entries().size()) {
+    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != entries.size()) {
         return WalkOutcome::Invalid;
     }
-    bool str_subclass_key = false;
     DictCursor cursor(object);
     const std::uint32_t runs = context.python_runs();
     if (WithMemo && memo->python_runs != runs) *memo = KeyMemo{runs};  // its keys may be gone
@@ -451,7 +450,7 @@ template <bool WithMemo>
     PyObject* value = nullptr;
     std::size_t position = 0;
     bool taken = false;  // key and value hold an entry that the loop below has to match
-    if (fields.distinct()) [[likely]] {
+    if (node.field_index().distinct()) [[likely]] {
         // Entries mostly come in schema order: each key is first compared with the
         // field at its position alone, with none of the cursor's checks while no
         // Python code has run. In the dicts of one list, which mostly hold the same
@@ -460,8 +459,7 @@ template <bool WithMemo>
         // its text alone decides the field, whichever dict it is met in). The memo
         // was written (or emptied) with `runs` above, and only these loops write to
         // it: while no Python code has run it is as current as the cursor.
-        const std::size_t size = fields.entries().size();
-        const FieldEntry* const entries = fields.entries().data();
+        const std::size_t size = entries.size();
         // One entry: Next, or Stop (the key is left to the loop below, or Python
         // code ran), or Done (the outcome is the dict's).
         enum class Step : std::uint8_t { Next, Stop, Done };
@@ -509,8 +507,12 @@ template <bool WithMemo>
         }
         if (last == Step::Done) return outcome;
         cursor.took_unchanged(static_cast<Py_ssize_t>(position) + (taken ? 1 : 0));
-        if (position != 0) fields.matched(position - 1);
     }
+    // The entries the in-order loop did not settle: looked up by text, with the
+    // cursor's checks once Python code has run.
+    FieldFinder fields(node);
+    if (position != 0) fields.matched(position - 1);
+    bool str_subclass_key = false;
     for (;;) {
         const bool unchanged = context.python_runs() == runs;
         if (taken) {
