@@ -6,6 +6,7 @@
 #include "python/singleton.h"
 #include "walk/check.h"
 #include "walk/common.h"
+#include "walk/quick.h"
 
 namespace brindle {
 
@@ -153,6 +154,8 @@ struct Collector {
     WalkOutcome walk_float(const ValidatorNode& node, PyObject* object);
     WalkOutcome walk_str(const ValidatorNode& node, PyObject* object);
     WalkOutcome walk_list(const ValidatorNode& node, PyObject* object);
+    template <NodeKind Kind>
+    WalkOutcome walk_items(const ValidatorNode& item, PyObject* list);
     WalkOutcome walk_dict(const ValidatorNode& node, PyObject* object);
     WalkOutcome walk_fields(const ValidatorNode& node, PyObject* object);
 };
@@ -215,14 +218,28 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
         }
     }
     const ValidatorNode& item = node.child();
-    WalkOutcome outcome = WalkOutcome::Valid;
-    ListCursor cursor(object);
-    OwnedRef element;
-    while (cursor.next(element)) {
-        Step step(*this, cursor.index());
-        if (!absorb(walk(item, element.get()), outcome)) break;
-    }
-    return outcome;
+    return with_kind(item.kind(), [&]<NodeKind Kind>() { return walk_items<Kind>(item, object); });
+}
+
+// An item that its quick check finds valid adds no entry and runs no Python code:
+// it is passed over with no path step and no reference of its own. The others take
+// the full walk, in order, so the entries come as the walk would make them.
+template <NodeKind Kind>
+WalkOutcome Collector::walk_items(const ValidatorNode& item, PyObject* list) {
+    return with_local_settings<Kind>(item, [&](const auto& settings) {
+        WalkOutcome outcome = WalkOutcome::Valid;
+        ListCursor cursor(list);
+        while (PyObject* borrowed = cursor.next_borrowed()) {
+            WalkOutcome quick;
+            if (quick_check<Kind>(settings, borrowed, quick) && quick == WalkOutcome::Valid) {
+                continue;
+            }
+            OwnedRef element = OwnedRef::borrow(borrowed);
+            Step step(*this, cursor.index());
+            if (!absorb(walk(item, element.get()), outcome)) break;
+        }
+        return outcome;
+    });
 }
 
 WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
@@ -231,9 +248,17 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     const ValidatorNode& value_node = node.child();
     WalkOutcome outcome = WalkOutcome::Valid;
     DictCursor cursor(object);
-    OwnedRef key;
-    OwnedRef value;
-    while (cursor.next(key, value)) {
+    PyObject* borrowed_key = nullptr;
+    PyObject* borrowed_value = nullptr;
+    while (cursor.next_borrowed(borrowed_key, borrowed_value)) {
+        // As a list's items: a value found valid by its quick check, under a key
+        // whose text is at hand, is passed over.
+        if (is_str(borrowed_key) && PyUnicode_IS_COMPACT_ASCII(borrowed_key) &&
+            quick_valid(value_node, borrowed_value)) {
+            continue;
+        }
+        OwnedRef key = OwnedRef::borrow(borrowed_key);
+        OwnedRef value = OwnedRef::borrow(borrowed_value);
         if (!is_str(key.get())) return WalkOutcome::Unsupported;
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
@@ -270,6 +295,7 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
             fields.find(text.value(), [held = key.get()] { return str_hash(held); });
         if (field == kNoField) return WalkOutcome::Unsupported;
         if (!seen.empty()) seen[field] = 1;
+        if (quick_valid(entries[field].node, value.get())) continue;
         Step step(*this, text.value());
         if (!absorb(walk(entries[field].node, value.get()), outcome)) return outcome;
     }
