@@ -182,13 +182,16 @@ template <NodeKind Kind>
         return with_local_settings<Kind>(item, [&](const auto& settings) {
             for (Py_ssize_t index = 0; index < size; ++index) {
                 PyObject* element = items[index];
-                WalkOutcome outcome;
-                if (element != nullptr && quick_check<Kind>(settings, element, outcome))
-                    [[likely]] {
-                    if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
-                    continue;
+                // One test on the common path: Unsupported stands for "needs the
+                // full check" here, an outcome the boolean walk has no other use for.
+                WalkOutcome outcome = WalkOutcome::Unsupported;
+                if (element != nullptr && !quick_check<Kind>(settings, element, outcome)) {
+                    outcome = WalkOutcome::Unsupported;
                 }
-                return check_items_from<Kind>(item, list, context, index);
+                if (outcome != WalkOutcome::Valid) [[unlikely]] {
+                    if (outcome != WalkOutcome::Unsupported) return outcome;
+                    return check_items_from<Kind>(item, list, context, index);
+                }
             }
             return WalkOutcome::Valid;
         });
