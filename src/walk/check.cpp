@@ -17,7 +17,8 @@ namespace {
 // Items, keys and values are used as their containers lend them. Python code runs
 // only in an __index__ of an integer read, which holds its own reference for the
 // call; every use of a lent object comes before any Python code it could be
-// exposed to, and each container being stepped through is held by its cursor.
+// exposed to, and each container being stepped through while Python code may run is
+// held by its cursor.
 WalkOutcome check_value(const ValidatorNode& node, PyObject* object, WalkContext& context);
 template <NodeKind Kind>
 WalkOutcome check_list(const ValidatorNode& node, PyObject* object, WalkContext& context);
@@ -48,8 +49,8 @@ template <bool WithMemo>
 WalkOutcome check_fields(const ValidatorNode& node, PyObject* object, WalkContext& context,
                          KeyMemo* memo);
 
-// An outcome only the memo loop of check_fields makes and reads: the field was valid,
-// and Python code ran while it was checked.
+// An outcome only the in-order loop of check_fields makes and reads: the field was
+// valid, and Python code ran while it was checked.
 constexpr auto kPythonRan = static_cast<WalkOutcome>(4);
 
 // One check per kind, instantiated per kind so that the loops over list items and
