@@ -81,7 +81,7 @@ Result<std::int64_t> read_i64_slow(PyObject* object);
 
 // An int (which must pass is_int) small enough to be read straight from its digits,
 // as most ints are. False leaves the reading to PyLong_AsLong.
-inline bool read_small_int(PyObject* object, std::int64_t& value) noexcept {
+[[gnu::always_inline]] inline bool read_small_int(PyObject* object, std::int64_t& value) noexcept {
     auto* integer = reinterpret_cast<PyLongObject*>(object);
 #if PY_VERSION_HEX >= 0x030C0000
     if (!PyUnstable_Long_IsCompact(integer)) return false;
@@ -223,11 +223,19 @@ public:
 
     // As next_unchanged(), for a caller that knows an entry remains: it has taken
     // fewer than the dict's starting size. It reports how many it took with
-    // took_unchanged() before stepping on by the other calls.
-    void step_unchanged(PyObject*& key, PyObject*& value) {
-        PyDict_Next(dict_.get(), &pos_, &key, &value);
+    // took_unchanged() before stepping on by the other calls. `dict` is the cursor's
+    // own, which the caller has in hand: the cursor's copy, whose address the
+    // interpreter's call has seen, would be read back from memory each step.
+    void step_unchanged(PyObject* dict, PyObject*& key, PyObject*& value) {
+        assert(dict == dict_.get());
+        PyDict_Next(dict, &pos_, &key, &value);
     }
     void took_unchanged(Py_ssize_t count) noexcept { countdown_ -= count; }
+
+    // Goes on from `position`, where a caller that held no reference to the dict and
+    // ran no Python code stepped it to with PyDict_Next, reporting the entries it
+    // took with took_unchanged() as above.
+    void resume_unchanged(Py_ssize_t position) noexcept { pos_ = position; }
 
 private:
     OwnedRef dict_;

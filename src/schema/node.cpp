@@ -37,6 +37,7 @@ void ValidatorNode::detach_children(NativeVector<ValidatorNode>& into) {
     if (FieldList* fields = payload_if<NodeKind::Fields>()) {
         for (FieldEntry& entry : fields->entries) into.push_back(std::move(entry.node));
         fields->entries.clear();
+        fields->count = 0;
     }
 }
 

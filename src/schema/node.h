@@ -113,6 +113,9 @@ struct Branch {
 struct FieldList {
     NativeVector<FieldEntry> entries;
     FieldIndex index;
+    // entries.size(), kept so that a walk reads the count instead of dividing the
+    // storage's extent by the entry size once per dict.
+    std::size_t count = entries.size();
 };
 
 template <NodeKind Kind>
@@ -252,8 +255,8 @@ inline const FieldIndex& ValidatorNode::field_index() const noexcept {
 }
 
 inline std::span<const FieldEntry> ValidatorNode::entries() const noexcept {
-    const auto& list = payload<NodeKind::Fields>().entries;
-    return {list.data(), list.size()};
+    const FieldList& list = payload<NodeKind::Fields>();
+    return {list.entries.data(), list.count};
 }
 
 }  // namespace brindle

@@ -281,54 +281,174 @@ template <NodeKind Kind>
     return by_item_kind<ValuesLoop>(node.child(), object, context);
 }
 
+// Where the quick pass over a dict's entries stopped, for the full pass to go on from.
+struct FieldsProgress {
+    Py_ssize_t dict_position = 0;  // PyDict_Next's position after the entries taken
+    std::size_t position = 0;      // the entries settled, in schema order
+    PyObject* key = nullptr;  // the entry taken but not settled, when `taken`
+    PyObject* value = nullptr;
+    bool taken = false;
+    bool key_matched = false;  // the taken key names the field at `position`
+};
+
+// A field's value by the checks that make no call and run no Python code: Valid,
+// Invalid, or Unsupported where the value needs its full check. Lists of strs (tags,
+// names), the common list in a record, are checked here too.
+[[gnu::always_inline]] inline WalkOutcome quick_field(const ValidatorNode& node,
+                                                      PyObject* value) {
+    return with_kind(node.kind(), [&]<NodeKind Kind>() __attribute__((always_inline)) {
+        if constexpr (Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive) {
+            std::int64_t read;
+            if (!Py_IS_TYPE(value, &PyLong_Type) || !read_small_int(value, read)) [[unlikely]] {
+                return WalkOutcome::Unsupported;
+            }
+            return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
+                node.payload<Kind>(), static_cast<double>(read)));
+        } else if constexpr (kHasQuickCheck<Kind>) {
+            WalkOutcome outcome;
+            if (quick_check<Kind>(settings_of<Kind>(node), value, outcome)) [[likely]] {
+                return outcome;
+            }
+            return WalkOutcome::Unsupported;
+        } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
+            const Branch& branch = node.payload<Kind>();
+            if (branch.child->kind() != NodeKind::Str) return WalkOutcome::Unsupported;
+            if (!is_list(value)) return WalkOutcome::Invalid;
+            const Py_ssize_t size = PyList_GET_SIZE(value);
+            if constexpr (Kind == NodeKind::ListSized) {
+                if (!length_within(branch.lengths, static_cast<std::uint64_t>(size))) {
+                    return WalkOutcome::Invalid;
+                }
+            }
+            const Lengths& lengths = branch.child->payload<NodeKind::Str>();
+            const LoopLengths limits{lengths.shortest, lengths.longest};
+            PyObject* const* const items = reinterpret_cast<PyListObject*>(value)->ob_item;
+            for (Py_ssize_t index = 0; index < size; ++index) {
+                WalkOutcome outcome = WalkOutcome::Unsupported;
+                PyObject* item = items[index];
+                if (item != nullptr && !quick_check<NodeKind::Str>(limits, item, outcome)) {
+                    outcome = WalkOutcome::Unsupported;
+                }
+                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+            }
+            return WalkOutcome::Valid;
+        } else {
+            return WalkOutcome::Unsupported;  // dicts: their check recurses
+        }
+    });
+}
+
+template <bool WithMemo>
+WalkOutcome check_fields_rest(const ValidatorNode& node, PyObject* object, WalkContext& context,
+                              KeyMemo* memo, FieldsProgress& progress);
+
 // With `WithMemo`, `memo` is the memo of the loop that the dict is an item of;
 // lone dicts are a separate instantiation that pays nothing for it.
+//
+// Entries mostly come in schema order, and most values need no call: each key is
+// first compared with the field at its position alone, its value given its quick
+// check, with none of the cursor's checks. In the dicts of one list, which mostly
+// hold the same key objects, a key that is the memo's object at its position needs
+// no text; an exact str whose text matches becomes the memo's (distinct names: its
+// text alone decides the field, whichever dict it is met in). No Python code runs
+// in this pass, so the dict, alive when it began, needs no reference of its own, and
+// nothing here recurses. The first entry that needs more is left to the full pass.
 template <bool WithMemo>
 [[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
                                            WalkContext& context, KeyMemo* memo) {
     if (!is_dict(object)) return WalkOutcome::Invalid;
-    if (!context.enter()) return context.failed();
     const std::span<const FieldEntry> entries = node.entries();
     // Equal sizes first: a missing field or an extra key fails before any value is read.
-    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != entries.size()) {
-        return WalkOutcome::Invalid;
+    const std::size_t size = entries.size();
+    if (static_cast<std::size_t>(PyDict_GET_SIZE(object)) != size) return WalkOutcome::Invalid;
+    // The memo's keys are only trusted while no Python code has run since they were
+    // written; only these passes write to it.
+    if (WithMemo && memo->python_runs != context.python_runs()) [[unlikely]] {
+        *memo = KeyMemo{context.python_runs()};
     }
-    DictCursor cursor(object);
-    const std::uint32_t runs = context.python_runs();
-    if (WithMemo && memo->python_runs != runs) *memo = KeyMemo{runs};  // its keys may be gone
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
+    if (!node.field_index().distinct()) [[unlikely]] {
+        FieldsProgress none;
+        return check_fields_rest<WithMemo>(node, object, context, memo, none);
+    }
+    // Locals, not the progress's members: those have their address taken, and would
+    // be read back from memory after every call.
+    Py_ssize_t dict_position = 0;
+    PyObject* key;
+    PyObject* value;
     std::size_t position = 0;
-    bool taken = false;  // key and value hold an entry that the loop below has to match
+    // Whether the pass stopped at a key that names the field at `position`, whose
+    // value needs its full check.
+    bool key_matched = false;
+    auto step = [&]<bool ByMemo>() __attribute__((always_inline)) {
+        PyDict_Next(object, &dict_position, &key, &value);
+        const FieldEntry& entry = entries[position];
+        if (ByMemo && memo->keys[position] == key) [[likely]] {
+            // the very key object that matched this field by text before
+        } else if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
+                   same_text(entry.key, ascii_text(key))) {
+            if (ByMemo) memo->keys[position] = key;
+        } else {
+            return WalkOutcome::Unsupported;
+        }
+        WalkOutcome outcome = quick_field(entry.node, value);
+        if (outcome == WalkOutcome::Unsupported) [[unlikely]] {
+            key_matched = true;
+        } else {
+            ++position;
+        }
+        return outcome;
+    };
+    WalkOutcome outcome = WalkOutcome::Valid;
+    if (WithMemo && size <= KeyMemo::kSize) [[likely]] {
+        // Each loop has one bound, which leaves a register for the rest.
+        while (position < size &&
+               (outcome = step.template operator()<true>()) == WalkOutcome::Valid) {
+        }
+    } else {
+        if constexpr (WithMemo) {
+            while (position < KeyMemo::kSize &&
+                   (outcome = step.template operator()<true>()) == WalkOutcome::Valid) {
+            }
+        }
+        while (outcome == WalkOutcome::Valid && position < size &&
+               (outcome = step.template operator()<false>()) == WalkOutcome::Valid) {
+        }
+    }
+    // Every entry taken, each an exact str: nothing is left to check.
+    if (outcome != WalkOutcome::Unsupported) [[likely]] return outcome;
+    FieldsProgress progress{dict_position, position, key, value, true, key_matched};
+    return check_fields_rest<WithMemo>(node, object, context, memo, progress);
+}
+
+// The entries the quick pass left: the one it stopped at, then the others in schema
+// order by the same tests with each value's full check, then any out of order by
+// text. The cursor's checks come in once Python code has run.
+template <bool WithMemo>
+[[gnu::noinline]] WalkOutcome check_fields_rest(const ValidatorNode& node, PyObject* object,
+                                                WalkContext& context, KeyMemo* memo,
+                                                FieldsProgress& progress) {
+    if (!context.enter()) return context.failed();
+    const std::span<const FieldEntry> entries = node.entries();
+    // The dict is held from here on: the values' checks may run Python code, which
+    // could drop every other reference to it.
+    DictCursor cursor(object);
+    cursor.resume_unchanged(progress.dict_position);
+    const std::uint32_t runs = context.python_runs();
+    PyObject* key = progress.key;
+    PyObject* value = progress.value;
+    std::size_t position = progress.position;
+    bool taken = progress.taken;  // key and value hold an entry not yet settled
     if (node.field_index().distinct()) [[likely]] {
-        // Entries mostly come in schema order: each key is first compared with the
-        // field at its position alone, with none of the cursor's checks while no
-        // Python code has run. In the dicts of one list, which mostly hold the same
-        // key objects, a key that is the memo's object at its position needs no
-        // text; an exact str whose text matches becomes the memo's (distinct names:
-        // its text alone decides the field, whichever dict it is met in). The memo
-        // was written (or emptied) with `runs` above, and only these loops write to
-        // it: while no Python code has run it is as current as the cursor.
         const std::size_t size = entries.size();
-        // One entry: Next, or Stop (the key is left to the loop below, or Python
-        // code ran), or Done (the outcome is the dict's).
+        // One entry whose key names the field at `position`: Next, or Stop (Python
+        // code ran: the entries left go to the loop below), or Done (the outcome is
+        // the dict's).
         enum class Step : std::uint8_t { Next, Stop, Done };
         WalkOutcome outcome = WalkOutcome::Valid;
-        auto step = [&]<bool ByMemo>() __attribute__((always_inline)) {
-            cursor.step_unchanged(key, value);
-            const FieldEntry& entry = entries[position];
-            if (ByMemo && memo->keys[position] == key) [[likely]] {
-                // the very key object that matched this field by text before
-            } else if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
-                       same_text(entry.key, ascii_text(key))) {
-                if (ByMemo) memo->keys[position] = key;
-            } else {
-                taken = true;
-                return Step::Stop;
-            }
+        auto settle = [&]() __attribute__((always_inline)) {
+            const ValidatorNode& field = entries[position].node;
             ++position;
             // kPythonRan: valid, after Python code ran, which ends this loop.
-            const ValidatorNode& field = entry.node;
             outcome = with_kind(field.kind(), [&]<NodeKind Kind>() {
                 WalkOutcome checked =
                     check_kind<Kind>(field, settings_of<Kind>(field), value, context);
@@ -340,25 +460,30 @@ template <bool WithMemo>
                 }
                 return checked;
             });
-            if (outcome != WalkOutcome::Valid) [[unlikely]] {
-                return outcome == kPythonRan ? Step::Stop : Step::Done;
-            }
-            // Every entry taken, each an exact str: nothing is left to check.
-            return position == size ? Step::Done : Step::Next;
+            if (outcome == WalkOutcome::Valid) [[likely]] return Step::Next;
+            return outcome == kPythonRan ? Step::Stop : Step::Done;
         };
         Step last = Step::Next;
-        if constexpr (WithMemo) {
-            const std::size_t known = std::min(size, KeyMemo::kSize);
-            while (position < known && (last = step.template operator()<true>()) == Step::Next) {
+        if (taken && progress.key_matched) {
+            taken = false;
+            last = settle();
+        }
+        while (last == Step::Next && !taken && position < size) {
+            cursor.step_unchanged(object, key, value);
+            if ((WithMemo && position < KeyMemo::kSize && memo->keys[position] == key) ||
+                (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
+                 same_text(entries[position].key, ascii_text(key)))) {
+                if (WithMemo && position < KeyMemo::kSize) memo->keys[position] = key;
+                last = settle();
+            } else {
+                taken = true;
             }
         }
-        while (last == Step::Next && position < size &&
-               (last = step.template operator()<false>()) == Step::Next) {
-        }
         if (last == Step::Done) return outcome;
+        if (last == Step::Next && !taken) return WalkOutcome::Valid;
         cursor.took_unchanged(static_cast<Py_ssize_t>(position) + (taken ? 1 : 0));
     }
-    // The entries the in-order loop did not settle: looked up by text, with the
+    // The entries the in-order loops did not settle: looked up by text, with the
     // cursor's checks once Python code has run.
     FieldFinder fields(node);
     if (position != 0) fields.matched(position - 1);

@@ -89,7 +89,8 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
 // exception is dropped. Only ordinary exceptions are dropped, though: a
 // KeyboardInterrupt or SystemExit raised by an __index__ ends the walk, so that a
 // user's interrupt is never lost.
-inline IntRead read_walk_i64(PyObject* object, std::int64_t& value, WalkContext& context) {
+[[gnu::always_inline]] inline IntRead read_walk_i64(PyObject* object, std::int64_t& value,
+                                                WalkContext& context) {
     if ((Py_IS_TYPE(object, &PyLong_Type) || is_int(object)) && read_small_int(object, value))
         [[likely]] {
         return IntRead::Read;
