@@ -174,10 +174,17 @@ template <NodeKind Kind>
 // A list's items: first by their quick checks, in a loop that makes no call and so
 // keeps its state in the registers a call would spoil, with nothing to save; the
 // first item that needs its full check hands the rest of the list on.
+WalkOutcome check_records_of(const ValidatorNode& record, PyObject* list, WalkContext& context);
+
 template <NodeKind Kind>
 [[gnu::noinline]] WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list,
                                              WalkContext& context) {
-    if constexpr (kHasQuickCheck<Kind>) {
+    if constexpr (Kind == NodeKind::Fields) {
+        if (item.field_index().distinct() && item.entries().size() <= KeyMemo::kSize) [[likely]] {
+            return check_records_of(item, list, context);
+        }
+        return check_items_from<Kind>(item, list, context, 0);
+    } else if constexpr (kHasQuickCheck<Kind>) {
         const Py_ssize_t size = PyList_GET_SIZE(list);
         PyObject* const* const items = reinterpret_cast<PyListObject*>(list)->ob_item;
         return with_local_settings<Kind>(item, [&](const auto& settings) {
@@ -342,8 +349,13 @@ template <bool WithMemo>
 WalkOutcome check_fields_rest(const ValidatorNode& node, PyObject* object, WalkContext& context,
                               KeyMemo* memo, FieldsProgress& progress);
 
-// With `WithMemo`, `memo` is the memo of the loop that the dict is an item of;
-// lone dicts are a separate instantiation that pays nothing for it.
+// Which of a dict's entries the quick pass matches through a loop's key memo: none
+// (a lone dict), the first KeyMemo::kSize, or all of them (no more than that).
+enum class ByMemo : std::uint8_t { None, Leading, All };
+
+// The quick pass over a dict whose size is the schema's and whose field names are
+// distinct: Valid or Invalid, the dict's outcome, or Unsupported with `progress`
+// telling the full pass where to go on.
 //
 // Entries mostly come in schema order, and most values need no call: each key is
 // first compared with the field at its position alone, its value given its quick
@@ -353,6 +365,62 @@ WalkOutcome check_fields_rest(const ValidatorNode& node, PyObject* object, WalkC
 // text alone decides the field, whichever dict it is met in). No Python code runs
 // in this pass, so the dict, alive when it began, needs no reference of its own, and
 // nothing here recurses. The first entry that needs more is left to the full pass.
+template <ByMemo Memo>
+[[gnu::always_inline]] inline WalkOutcome quick_fields(std::span<const FieldEntry> entries,
+                                                       PyObject* object, KeyMemo* memo,
+                                                       FieldsProgress& progress) {
+    const std::size_t size = entries.size();
+    // Locals, not the progress's members: those have their address taken, and would
+    // be read back from memory after every call.
+    Py_ssize_t dict_position = 0;
+    PyObject* key;
+    PyObject* value;
+    std::size_t position = 0;
+    // Whether the pass stopped at a key that names the field at `position`, whose
+    // value needs its full check.
+    bool key_matched = false;
+    auto step = [&]<bool Memoized>() __attribute__((always_inline)) {
+        PyDict_Next(object, &dict_position, &key, &value);
+        const FieldEntry& entry = entries[position];
+        if (Memoized && memo->keys[position] == key) [[likely]] {
+            // the very key object that matched this field by text before
+        } else if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
+                   same_text(entry.key, ascii_text(key))) {
+            if (Memoized) memo->keys[position] = key;
+        } else {
+            return WalkOutcome::Unsupported;
+        }
+        WalkOutcome outcome = quick_field(entry.node, value);
+        if (outcome == WalkOutcome::Unsupported) [[unlikely]] {
+            key_matched = true;
+        } else {
+            ++position;
+        }
+        return outcome;
+    };
+    WalkOutcome outcome = WalkOutcome::Valid;
+    if constexpr (Memo == ByMemo::All) {
+        while (position < size &&
+               (outcome = step.template operator()<true>()) == WalkOutcome::Valid) {
+        }
+    } else {
+        if constexpr (Memo == ByMemo::Leading) {
+            while (position < KeyMemo::kSize &&
+                   (outcome = step.template operator()<true>()) == WalkOutcome::Valid) {
+            }
+        }
+        while (outcome == WalkOutcome::Valid && position < size &&
+               (outcome = step.template operator()<false>()) == WalkOutcome::Valid) {
+        }
+    }
+    // Every entry taken, each an exact str: nothing is left to check.
+    if (outcome != WalkOutcome::Unsupported) [[likely]] return outcome;
+    progress = FieldsProgress{dict_position, position, key, value, true, key_matched};
+    return outcome;
+}
+
+// With `WithMemo`, `memo` is the memo of the loop that the dict is an item of;
+// lone dicts are a separate instantiation that pays nothing for it.
 template <bool WithMemo>
 [[gnu::noinline]] WalkOutcome check_fields(const ValidatorNode& node, PyObject* object,
                                            WalkContext& context, KeyMemo* memo) {
@@ -370,54 +438,50 @@ template <bool WithMemo>
         FieldsProgress none;
         return check_fields_rest<WithMemo>(node, object, context, memo, none);
     }
-    // Locals, not the progress's members: those have their address taken, and would
-    // be read back from memory after every call.
-    Py_ssize_t dict_position = 0;
-    PyObject* key;
-    PyObject* value;
-    std::size_t position = 0;
-    // Whether the pass stopped at a key that names the field at `position`, whose
-    // value needs its full check.
-    bool key_matched = false;
-    auto step = [&]<bool ByMemo>() __attribute__((always_inline)) {
-        PyDict_Next(object, &dict_position, &key, &value);
-        const FieldEntry& entry = entries[position];
-        if (ByMemo && memo->keys[position] == key) [[likely]] {
-            // the very key object that matched this field by text before
-        } else if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
-                   same_text(entry.key, ascii_text(key))) {
-            if (ByMemo) memo->keys[position] = key;
-        } else {
-            return WalkOutcome::Unsupported;
-        }
-        WalkOutcome outcome = quick_field(entry.node, value);
-        if (outcome == WalkOutcome::Unsupported) [[unlikely]] {
-            key_matched = true;
-        } else {
-            ++position;
-        }
-        return outcome;
-    };
-    WalkOutcome outcome = WalkOutcome::Valid;
+    FieldsProgress progress;
+    WalkOutcome outcome;
     if (WithMemo && size <= KeyMemo::kSize) [[likely]] {
-        // Each loop has one bound, which leaves a register for the rest.
-        while (position < size &&
-               (outcome = step.template operator()<true>()) == WalkOutcome::Valid) {
-        }
+        outcome = quick_fields<ByMemo::All>(entries, object, memo, progress);
     } else {
-        if constexpr (WithMemo) {
-            while (position < KeyMemo::kSize &&
-                   (outcome = step.template operator()<true>()) == WalkOutcome::Valid) {
-            }
+        outcome = quick_fields<WithMemo ? ByMemo::Leading : ByMemo::None>(entries, object, memo,
+                                                                         progress);
+    }
+    if (outcome != WalkOutcome::Unsupported) [[likely]] return outcome;
+    return check_fields_rest<WithMemo>(node, object, context, memo, progress);
+}
+
+// The dicts of a list, of a schema with distinct field names, no more of them than
+// the memo holds: each dict's quick pass runs in this loop, with the memo in its
+// frame. The list is held only once a dict needs its full pass, which may run
+// Python code; after Python code has run, the rest of the list goes to the loop
+// that steps with the cursor's checks.
+[[gnu::noinline]] WalkOutcome check_records_of(const ValidatorNode& record, PyObject* list,
+                                               WalkContext& context) {
+    const std::uint32_t runs = context.python_runs();
+    KeyMemo memo{runs};
+    const std::span<const FieldEntry> entries = record.entries();
+    const Py_ssize_t count = PyList_GET_SIZE(list);
+    PyObject* const* const items = reinterpret_cast<PyListObject*>(list)->ob_item;
+    OwnedRef held;
+    for (Py_ssize_t index = 0; index < count; ++index) {
+        PyObject* element = items[index];
+        if (element == nullptr) api_call_failed();
+        if (!is_dict(element)) return WalkOutcome::Invalid;
+        if (static_cast<std::size_t>(PyDict_GET_SIZE(element)) != entries.size()) {
+            return WalkOutcome::Invalid;
         }
-        while (outcome == WalkOutcome::Valid && position < size &&
-               (outcome = step.template operator()<false>()) == WalkOutcome::Valid) {
+        FieldsProgress progress;
+        WalkOutcome outcome = quick_fields<ByMemo::All>(entries, element, &memo, progress);
+        if (outcome == WalkOutcome::Valid) [[likely]] continue;
+        if (outcome != WalkOutcome::Unsupported) return outcome;
+        if (!held) held = OwnedRef::borrow(list);
+        outcome = check_fields_rest<true>(record, element, context, &memo, progress);
+        if (outcome != WalkOutcome::Valid) return outcome;
+        if (context.python_runs() != runs) [[unlikely]] {
+            return check_items_from<NodeKind::Fields>(record, list, context, index + 1);
         }
     }
-    // Every entry taken, each an exact str: nothing is left to check.
-    if (outcome != WalkOutcome::Unsupported) [[likely]] return outcome;
-    FieldsProgress progress{dict_position, position, key, value, true, key_matched};
-    return check_fields_rest<WithMemo>(node, object, context, memo, progress);
+    return WalkOutcome::Valid;
 }
 
 // The entries the quick pass left: the one it stopped at, then the others in schema

@@ -192,6 +192,11 @@ def placed(place, value):
         data = [{"n": 1, "m": "y", "k": 2}, inner, {"n": 2, "m": "z", "k": 3}]
         return ListValidator({"n": NumberValidator(int), "m": Validator(),
                               "k": NumberValidator(int, max=5)}), data, inner, "n"
+    if place == "records":
+        # The records of "record", in a list that a dict's field holds and can drop.
+        schema, records, inner, key = placed("record", value)
+        inner["k"] = 2  # valid, so that the walk goes on to the next record
+        return {"top": schema}, {"top": records}, inner, key
     inner = {"n": value, "m": "x"}
     data = {"top": [inner, {"n": 1, "m": 2}]}
     schema = {"top": ListValidator(DictValidator(NumberValidator(int)), max_len=3)}
@@ -266,6 +271,7 @@ def test_walk_callbacks_match_the_model(method, place, action, panic_type, capfd
     pytest.param("deep", "outer", ([("top[0].m", "Expected int", "x")], None),
                  id="outer-list-shrinks"),
     pytest.param("list-item", "shrink", ([], None), id="list-shrinks"),
+    pytest.param("records", "drop", ([], None), id="records-list-dropped"),
     pytest.param("list-item", "grow", ([("[2]", "Expected int", "x")], None), id="list-grows"),
 ])
 @pytest.mark.parametrize("method", ["validate", "collect"])
@@ -277,6 +283,8 @@ def test_walk_callbacks_changing_sizes(method, place, change, expected, panic_ty
     def resize():
         if change == "outer":
             data["top"].pop(0)  # the list being walked drops the dict being walked
+        elif change == "drop":
+            data["top"] = None  # the list being walked loses its last reference
         elif isinstance(container, list):
             container[2:] = [] if change == "shrink" else container[2:] + [5, "y"]
         elif change == "grow":
