@@ -171,10 +171,12 @@ template <NodeKind Kind>
     });
 }
 
+WalkOutcome check_records_of(const ValidatorNode& record, PyObject* list, WalkContext& context);
+
 // A list's items: first by their quick checks, in a loop that makes no call and so
 // keeps its state in the registers a call would spoil, with nothing to save; the
-// first item that needs its full check hands the rest of the list on.
-WalkOutcome check_records_of(const ValidatorNode& record, PyObject* list, WalkContext& context);
+// first item that needs its full check hands the rest of the list on. Records have a
+// loop of their own (check_records_of) where the memo can serve them all.
 
 template <NodeKind Kind>
 [[gnu::noinline]] WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list,
