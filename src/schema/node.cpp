@@ -84,7 +84,8 @@ ValidatorNode ValidatorNode::dict(ValidatorNode value) {
 
 ValidatorNode ValidatorNode::fields(NativeVector<FieldEntry> entries) {
     FieldIndex index = FieldIndex::build(entries);
-    return make<NodeKind::Fields>(FieldList{std::move(entries), std::move(index)});
+    const std::size_t count = entries.size();
+    return make<NodeKind::Fields>(FieldList{std::move(entries), std::move(index), count});
 }
 
 }  // namespace brindle

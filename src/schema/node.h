@@ -115,7 +115,7 @@ struct FieldList {
     FieldIndex index;
     // entries.size(), kept so that a walk reads the count instead of dividing the
     // storage's extent by the entry size once per dict.
-    std::size_t count = entries.size();
+    std::size_t count = 0;
 };
 
 template <NodeKind Kind>
