@@ -223,12 +223,9 @@ public:
 
     // As next_unchanged(), for a caller that knows an entry remains: it has taken
     // fewer than the dict's starting size. It reports how many it took with
-    // took_unchanged() before stepping on by the other calls. `dict` is the cursor's
-    // own, which the caller has in hand: the cursor's copy, whose address the
-    // interpreter's call has seen, would be read back from memory each step.
-    void step_unchanged(PyObject* dict, PyObject*& key, PyObject*& value) {
-        assert(dict == dict_.get());
-        PyDict_Next(dict, &pos_, &key, &value);
+    // took_unchanged() before stepping on by the other calls.
+    void step_unchanged(PyObject*& key, PyObject*& value) {
+        PyDict_Next(dict_.get(), &pos_, &key, &value);
     }
     void took_unchanged(Py_ssize_t count) noexcept { countdown_ -= count; }
 

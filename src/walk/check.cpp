@@ -1,6 +1,5 @@
 #include "walk/check.h"
 
-#include <algorithm>
 #include <optional>
 
 #include "python/access.h"
@@ -177,7 +176,6 @@ WalkOutcome check_records_of(const ValidatorNode& record, PyObject* list, WalkCo
 // keeps its state in the registers a call would spoil, with nothing to save; the
 // first item that needs its full check hands the rest of the list on. Records have a
 // loop of their own (check_records_of) where the memo can serve them all.
-
 template <NodeKind Kind>
 [[gnu::noinline]] WalkOutcome check_items_of(const ValidatorNode& item, PyObject* list,
                                              WalkContext& context) {
@@ -294,10 +292,10 @@ template <NodeKind Kind>
 struct FieldsProgress {
     Py_ssize_t dict_position = 0;  // PyDict_Next's position after the entries taken
     std::size_t position = 0;      // the entries settled, in schema order
-    PyObject* key = nullptr;  // the entry taken but not settled, when `taken`
+    PyObject* key = nullptr;       // the entry taken but not settled, when `taken`
     PyObject* value = nullptr;
     bool taken = false;
-    bool key_matched = false;  // the taken key names the field at `position`
+    bool key_matched = false;      // the taken key names the field at `position`
 };
 
 // A field's value by the checks that make no call and run no Python code: Valid,
@@ -535,7 +533,7 @@ template <bool WithMemo>
             last = settle();
         }
         while (last == Step::Next && !taken && position < size) {
-            cursor.step_unchanged(object, key, value);
+            cursor.step_unchanged(key, value);
             if ((WithMemo && position < KeyMemo::kSize && memo->keys[position] == key) ||
                 (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
                  same_text(entries[position].key, ascii_text(key)))) {
