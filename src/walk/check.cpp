@@ -298,53 +298,6 @@ struct FieldsProgress {
     bool key_matched = false;      // the taken key names the field at `position`
 };
 
-// A field's value by the checks that make no call and run no Python code: Valid,
-// Invalid, or Unsupported where the value needs its full check. Lists of strs (tags,
-// names), the common list in a record, are checked here too.
-[[gnu::always_inline]] inline WalkOutcome quick_field(const ValidatorNode& node,
-                                                      PyObject* value) {
-    return with_kind(node.kind(), [&]<NodeKind Kind>() __attribute__((always_inline)) {
-        if constexpr (Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive) {
-            std::int64_t read;
-            if (!Py_IS_TYPE(value, &PyLong_Type) || !read_small_int(value, read)) [[unlikely]] {
-                return WalkOutcome::Unsupported;
-            }
-            return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
-                node.payload<Kind>(), static_cast<double>(read)));
-        } else if constexpr (kHasQuickCheck<Kind>) {
-            WalkOutcome outcome;
-            if (quick_check<Kind>(settings_of<Kind>(node), value, outcome)) [[likely]] {
-                return outcome;
-            }
-            return WalkOutcome::Unsupported;
-        } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
-            const Branch& branch = node.payload<Kind>();
-            if (branch.child->kind() != NodeKind::Str) return WalkOutcome::Unsupported;
-            if (!is_list(value)) return WalkOutcome::Invalid;
-            const Py_ssize_t size = PyList_GET_SIZE(value);
-            if constexpr (Kind == NodeKind::ListSized) {
-                if (!length_within(branch.lengths, static_cast<std::uint64_t>(size))) {
-                    return WalkOutcome::Invalid;
-                }
-            }
-            const Lengths& lengths = branch.child->payload<NodeKind::Str>();
-            const LoopLengths limits{lengths.shortest, lengths.longest};
-            PyObject* const* const items = reinterpret_cast<PyListObject*>(value)->ob_item;
-            for (Py_ssize_t index = 0; index < size; ++index) {
-                WalkOutcome outcome = WalkOutcome::Unsupported;
-                PyObject* item = items[index];
-                if (item != nullptr && !quick_check<NodeKind::Str>(limits, item, outcome)) {
-                    outcome = WalkOutcome::Unsupported;
-                }
-                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
-            }
-            return WalkOutcome::Valid;
-        } else {
-            return WalkOutcome::Unsupported;  // dicts: their check recurses
-        }
-    });
-}
-
 template <bool WithMemo>
 WalkOutcome check_fields_rest(const ValidatorNode& node, PyObject* object, WalkContext& context,
                               KeyMemo* memo, FieldsProgress& progress);
@@ -390,7 +343,7 @@ template <ByMemo Memo>
         } else {
             return WalkOutcome::Unsupported;
         }
-        WalkOutcome outcome = quick_field(entry.node, value);
+        WalkOutcome outcome = quick_value(entry.node, value);
         if (outcome == WalkOutcome::Unsupported) [[unlikely]] {
             key_matched = true;
         } else {

@@ -1,6 +1,6 @@
-// The checks of leaf values that need no call, shared by the two walks: the item
-// loops of the boolean walk answer with them, and the collecting walk passes over
-// the values they find valid. Also the settings a leaf kind checks with, as the
+// The checks of values that need no call, shared by the two walks: the item loops
+// and the records' quick pass of the boolean walk answer with them, and the
+// collecting walk passes over the values they find valid. Also the settings a leaf kind checks with, as the
 // loops keep them in registers.
 #pragma once
 
@@ -167,22 +167,58 @@ template <NodeKind Kind>
 constexpr bool kHasQuickCheck = Kind != NodeKind::List && Kind != NodeKind::ListSized &&
                                 Kind != NodeKind::Dict && Kind != NodeKind::Fields;
 
-// Whether `object` is valid for `node` by a quick check alone; false when that
-// takes the full check (or finds a violation). For the walks that meet a leaf
-// once, not in a loop: int ranges compare with their double bounds.
-[[gnu::always_inline]] inline bool quick_valid(const ValidatorNode& node, PyObject* object) {
+// A value by the checks that make no call and run no Python code, for the walks
+// that meet it once, not in a loop (int ranges compare with their double bounds):
+// Valid, Invalid, or Unsupported where the value needs its full check. Lists of strs
+// (tags, names), the common list in a record, are checked here too.
+[[gnu::always_inline]] inline WalkOutcome quick_value(const ValidatorNode& node,
+                                                      PyObject* value) {
     return with_kind(node.kind(), [&]<NodeKind Kind>() __attribute__((always_inline)) {
         if constexpr (Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive) {
-            std::int64_t value;
-            return Py_IS_TYPE(object, &PyLong_Type) && read_small_int(object, value) &&
-                   in_bounds<Kind == NodeKind::IntRangeExclusive>(node.payload<Kind>(),
-                                                                  static_cast<double>(value));
-        } else {
+            std::int64_t read;
+            if (!Py_IS_TYPE(value, &PyLong_Type) || !read_small_int(value, read)) [[unlikely]] {
+                return WalkOutcome::Unsupported;
+            }
+            return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
+                node.payload<Kind>(), static_cast<double>(read)));
+        } else if constexpr (kHasQuickCheck<Kind>) {
             WalkOutcome outcome;
-            return quick_check<Kind>(settings_of<Kind>(node), object, outcome) &&
-                   outcome == WalkOutcome::Valid;
+            if (quick_check<Kind>(settings_of<Kind>(node), value, outcome)) [[likely]] {
+                return outcome;
+            }
+            return WalkOutcome::Unsupported;
+        } else if constexpr (Kind == NodeKind::List || Kind == NodeKind::ListSized) {
+            const Branch& branch = node.payload<Kind>();
+            if (branch.child->kind() != NodeKind::Str) return WalkOutcome::Unsupported;
+            if (!is_list(value)) return WalkOutcome::Invalid;
+            const Py_ssize_t size = PyList_GET_SIZE(value);
+            if constexpr (Kind == NodeKind::ListSized) {
+                if (!length_within(branch.lengths, static_cast<std::uint64_t>(size))) {
+                    return WalkOutcome::Invalid;
+                }
+            }
+            const Lengths& lengths = branch.child->payload<NodeKind::Str>();
+            const LoopLengths limits{lengths.shortest, lengths.longest};
+            PyObject* const* const items = reinterpret_cast<PyListObject*>(value)->ob_item;
+            for (Py_ssize_t index = 0; index < size; ++index) {
+                WalkOutcome outcome = WalkOutcome::Unsupported;
+                PyObject* item = items[index];
+                if (item != nullptr && !quick_check<NodeKind::Str>(limits, item, outcome)) {
+                    outcome = WalkOutcome::Unsupported;
+                }
+                if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
+            }
+            return WalkOutcome::Valid;
+        } else {
+            return WalkOutcome::Unsupported;  // dicts: their check recurses
         }
     });
+}
+
+// Whether `object` is valid for `node` by a quick check alone; false when that
+// takes the full check (or finds a violation).
+[[gnu::always_inline]] inline bool quick_valid(const ValidatorNode& node, PyObject* object) {
+    return quick_value(node, object) == WalkOutcome::Valid;
 }
 
 }  // namespace brindle
