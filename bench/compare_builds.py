@@ -5,6 +5,9 @@ every build alike. Prints the time per call of each build and its ratio to the
 first build's.
 
     python bench/compare_builds.py gcc=path/to/brindle_core.so zig=other/brindle_core.so
+    python bench/compare_builds.py --all main=old/brindle_core.so change=new/brindle_core.so
+
+With --all, every make bench workload is timed, not only the record ones.
 """
 
 from __future__ import annotations
@@ -40,17 +43,19 @@ def side_by_side(calls: dict, data) -> dict:
 
 
 def main(arguments):
+    every_workload = "--all" in arguments
+    arguments = [a for a in arguments if a != "--all"]
     if len(arguments) < 2 or any("=" not in a for a in arguments):
         sys.exit(__doc__)
     builds = {name: load(path) for name, path in (a.split("=", 1) for a in arguments)}
     first = next(iter(builds))
     print(f"CPython {sys.version.split()[0]}; times per call (median of {REPEATS} samples "
           f"taken in turns); ratio = time / {first}'s time")
-    header = f"{'workload':<34}" + "".join(f"{name:>12}" for name in builds) + "".join(
+    header = f"{'workload':<40}" + "".join(f"{name:>12}" for name in builds) + "".join(
         f"{name + '/' + first:>14}" for name in list(builds)[1:])
     print(header)
     for workload in wl.workloads():
-        if workload.name not in RECORD_WORKLOADS:
+        if workload.name not in RECORD_WORKLOADS and not every_workload:
             continue
         for case, data in (("valid", workload.valid), ("invalid", workload.invalid())):
             for method in ("validate", "collect"):
@@ -60,7 +65,7 @@ def main(arguments):
                 if len(answers) != 1:
                     sys.exit(f"WRONG ANSWER: the builds disagree on {workload.name} {case}")
                 times = side_by_side(calls, data)
-                row = f"{workload.name + ', ' + case + ', ' + method:<34}"
+                row = f"{workload.name + ', ' + case + ', ' + method:<40}"
                 row += "".join(f"{times[name]:>10.0f}ns" for name in builds)
                 row += "".join(f"{times[name] / times[first]:>13.2f}x" for name in list(builds)[1:])
                 print(row)

@@ -139,7 +139,7 @@ Result<std::uint64_t> str_code_points_slow(PyObject* str) {
 Result<std::int64_t> read_i64_slow(PyObject* object) {
     auto index = OwnedRef::steal(PyNumber_Index(object));
     if (!index) return Failure::fetch();
-    long value = PyLong_AsLong(index.get());
+    long long value = PyLong_AsLongLong(index.get());
     if (value == -1 && PyErr_Occurred()) return Failure::fetch();
     return static_cast<std::int64_t>(value);
 }

@@ -1,10 +1,10 @@
-// Reading Python values: attributes, type tests, numbers, texts and guarded
-// iteration of dicts and lists.
+// Reading Python values: attributes, type tests, numbers and texts. (Dicts and
+// lists are stepped through by the cursors of python/cursor.h.)
 //
 // Every read returns its value or a Failure owning the exception, never leaving one
 // set. Reads can run Python code (descriptors, __index__, __float__, __str__, a
 // numpy bool's __bool__), and that code may change the very container being
-// iterated; the cursors re-check sizes at every step for that reason.
+// iterated; the cursors re-check sizes for that reason.
 #pragma once
 
 #include <cstdint>
@@ -79,8 +79,13 @@ std::optional<Text> conversion_message(PyObject* object_type, const char* target
 
 Result<std::int64_t> read_i64_slow(PyObject* object);
 
+// Every int that read_small_int gives lies strictly between -kSmallIntBound and
+// kSmallIntBound: at most two digits of at most 30 bits.
+inline constexpr std::int64_t kSmallIntBound = std::int64_t{1} << 60;
+static_assert(2 * PyLong_SHIFT <= 60, "two digits of an int fit below kSmallIntBound");
+
 // An int (which must pass is_int) small enough to be read straight from its digits,
-// as most ints are. False leaves the reading to PyLong_AsLong.
+// as most ints are. False leaves the reading to PyLong_AsLongLong.
 [[gnu::always_inline]] inline bool read_small_int(PyObject* object, std::int64_t& value) noexcept {
     auto* integer = reinterpret_cast<PyLongObject*>(object);
 #if PY_VERSION_HEX >= 0x030C0000
@@ -110,12 +115,13 @@ Result<std::int64_t> read_i64_slow(PyObject* object);
 #endif
 }
 
-// An int (bool included) read directly; anything else through __index__.
+// An int (bool included) read directly; anything else through __index__. 64 bits
+// on every platform: a C long is 32 bits on Windows.
 inline Result<std::int64_t> read_i64(PyObject* object) {
     if (is_int(object)) {
         std::int64_t small = 0;
         if (read_small_int(object, small)) return small;
-        long value = PyLong_AsLong(object);
+        long long value = PyLong_AsLongLong(object);
         if (value == -1 && PyErr_Occurred()) return Failure::fetch();
         return static_cast<std::int64_t>(value);
     }
@@ -187,110 +193,5 @@ Result<Py_ssize_t> object_len(PyObject* object);
 // and an object whose __str__ raises gets a placeholder after its exception has
 // been reported as unraisable.
 Text display_text(PyObject* object);
-
-// Steps through a dict's own storage in insertion order (PyDict_Next), faulting
-// when Python code run between steps changes the dict under it.
-class DictCursor {
-public:
-    explicit DictCursor(PyObject* dict) noexcept
-        : dict_(OwnedRef::borrow(dict)),
-          start_size_(PyDict_GET_SIZE(dict)),
-          countdown_(start_size_) {}
-
-    // Sets the next key and value (new references); false at the end.
-    bool next(OwnedRef& key, OwnedRef& value) {
-        PyObject* borrowed_key = nullptr;
-        PyObject* borrowed_value = nullptr;
-        if (!next_borrowed(borrowed_key, borrowed_value)) return false;
-        key = OwnedRef::borrow(borrowed_key);
-        value = OwnedRef::borrow(borrowed_value);
-        return true;
-    }
-
-    // As next(), with the key and value lent by the dict: only for a caller that
-    // runs no Python code while it uses them.
-    bool next_borrowed(PyObject*& key, PyObject*& value);
-
-    // As next_borrowed(), for a caller that knows no Python code has run since the
-    // cursor started: the dict is then as it was, so the checks are left out and the
-    // step that would find the end is not taken.
-    bool next_unchanged(PyObject*& key, PyObject*& value) {
-        if (countdown_ == 0) return false;
-        PyDict_Next(dict_.get(), &pos_, &key, &value);
-        --countdown_;
-        return true;
-    }
-
-    // As next_unchanged(), for a caller that knows an entry remains: it has taken
-    // fewer than the dict's starting size. It reports how many it took with
-    // took_unchanged() before stepping on by the other calls.
-    void step_unchanged(PyObject*& key, PyObject*& value) {
-        PyDict_Next(dict_.get(), &pos_, &key, &value);
-    }
-    void took_unchanged(Py_ssize_t count) noexcept { countdown_ -= count; }
-
-    // Goes on from `position`, where a caller that held no reference to the dict and
-    // ran no Python code stepped it to with PyDict_Next, reporting the entries it
-    // took with took_unchanged() as above.
-    void resume_unchanged(Py_ssize_t position) noexcept { pos_ = position; }
-
-private:
-    OwnedRef dict_;
-    Py_ssize_t start_size_;
-    Py_ssize_t countdown_;
-    Py_ssize_t pos_ = 0;
-};
-
-// Steps through a list's own storage; a list that shrinks ends early, and items
-// appended after the start are not visited.
-class ListCursor {
-public:
-    explicit ListCursor(PyObject* list) noexcept
-        : list_(OwnedRef::borrow(list)), start_size_(PyList_GET_SIZE(list)) {}
-
-    // Sets the next item (a new reference); false at the end.
-    bool next(OwnedRef& item) {
-        PyObject* borrowed = next_borrowed();
-        if (borrowed == nullptr) return false;
-        item = OwnedRef::borrow(borrowed);
-        return true;
-    }
-
-    // The next item, lent by the list, or null at the end. Only for a caller that
-    // runs no Python code while it uses the item: nothing else keeps it alive.
-    PyObject* next_borrowed() {
-        PyObject* list = list_.get();
-        Py_ssize_t limit = PyList_GET_SIZE(list);
-        if (start_size_ < limit) limit = start_size_;
-        if (index_ >= limit) return nullptr;
-        PyObject* item = PyList_GET_ITEM(list, index_);
-        if (item == nullptr) api_call_failed();
-        ++index_;
-        return item;
-    }
-
-    // Steps past the first `count` items, which the caller has read by index while
-    // it knew that no Python code had run (the list then as it was).
-    void skip(Py_ssize_t count) noexcept { index_ = count; }
-
-    // The index of the item that next() returned last.
-    Py_ssize_t index() const noexcept { return index_ - 1; }
-
-private:
-    OwnedRef list_;
-    Py_ssize_t start_size_;
-    Py_ssize_t index_ = 0;
-};
-
-inline bool DictCursor::next_borrowed(PyObject*& key, PyObject*& value) {
-    PyObject* dict = dict_.get();
-    if (PyDict_GET_SIZE(dict) != start_size_) [[unlikely]] {
-        raise_fault("dictionary changed size during iteration");
-    }
-    if (countdown_ == -1) [[unlikely]] raise_fault("dictionary keys changed during iteration");
-    if (!PyDict_Next(dict, &pos_, &key, &value)) return false;
-    --countdown_;
-    return true;
-}
 
 }  // namespace brindle

@@ -114,6 +114,8 @@ PyObject* panic_exception_type_or_null() {
     return type;
 }
 
+PyObject* panic_exception_type_if_made() noexcept { return panic_type_slot; }
+
 PyObject* panic_exception_type() {
     PyObject* type = panic_exception_type_or_null();
     if (type == nullptr) type_creation_failed();

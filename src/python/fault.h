@@ -46,6 +46,9 @@ PyObject* panic_exception_type();
 // As panic_exception_type, but null, with the MemoryError pending, when memory ran
 // out making the type: for callers that then raise the MemoryError or carry on.
 PyObject* panic_exception_type_or_null();
+// The fault exception type if it has been made, else null; makes nothing, so it
+// runs no Python code and allocates nothing.
+PyObject* panic_exception_type_if_made() noexcept;
 
 // Whether the pending exception is the interpreter running out of memory. Making an
 // exception's text, arguments or type may meet it while a call ends; the MemoryError

@@ -66,14 +66,11 @@ Failure Failure::fetch() {
     if (!taken) {
         return made(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
-    PyObject* panic_type = panic_exception_type_or_null();
-    if (panic_type == nullptr) {
-        // No exception of a type not made yet can be pending: without memory to make
-        // it, the taken exception is carried as it is.
-        PyErr_Clear();
-    } else if (taken.type() == panic_type) {
-        resume_panic(std::move(taken));
-    }
+    // Read, not made: no exception of a type not made yet can be pending, and making
+    // the type here, in the middle of a walk, could run a collection and with it
+    // Python code.
+    PyObject* panic_type = panic_exception_type_if_made();
+    if (panic_type != nullptr && taken.type() == panic_type) resume_panic(std::move(taken));
     return Failure(std::move(taken));
 }
 

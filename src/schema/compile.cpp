@@ -4,6 +4,7 @@
 
 #include "core/stack.h"
 #include "python/access.h"
+#include "python/cursor.h"
 
 namespace brindle {
 
@@ -127,7 +128,7 @@ CompileOutcome compile_dict_validator(PyObject* validator) {
 
 CompileOutcome compile_fields(PyObject* dict) {
     NativeVector<FieldEntry> entries;
-    entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+    entries.reserve(static_cast<std::size_t>(dict_length(dict)));
     DictCursor cursor(dict);
     OwnedRef key;
     OwnedRef value;

@@ -85,6 +85,9 @@ public:
     // Records a match made without find(), as find() records its own.
     void matched(std::size_t field) noexcept { next_ = field + 1; }
 
+    // The field after the one matched last, which find() tries first.
+    std::size_t expected() const noexcept { return next_; }
+
     // The entry for the key whose UTF-8 text is `text`; `key_hash()` gives the key's
     // str hash (see FieldEntry), asked only when the index is searched.
     template <class KeyHash>

@@ -42,29 +42,18 @@ void ValidatorNode::detach_children(NativeVector<ValidatorNode>& into) {
 }
 
 ValidatorNode ValidatorNode::number(bool is_float, const Bounds& given) {
-    Bounds bounds = given;
-    bounds.low = bounds.min.value_or(std::numeric_limits<double>::quiet_NaN());
-    bounds.high = bounds.max.value_or(std::numeric_limits<double>::quiet_NaN());
+    const Bounds bounds = with_limits(given);
     bool has_bound = bounds.min.has_value() || bounds.max.has_value();
-    if (bounds.exclusive_min || bounds.exclusive_max) {
-        return is_float ? make<NodeKind::FloatRangeExclusive>(bounds)
-                        : make<NodeKind::IntRangeExclusive>(bounds);
+    bool exclusive = bounds.exclusive_min || bounds.exclusive_max;
+    if (is_float) {
+        if (exclusive) return make<NodeKind::FloatRangeExclusive>(bounds);
+        return has_bound ? make<NodeKind::FloatRange>(bounds) : make<NodeKind::Float>();
     }
-    if (has_bound) {
-        return is_float ? make<NodeKind::FloatRange>(bounds) : make<NodeKind::IntRange>(bounds);
-    }
-    return is_float ? make<NodeKind::Float>() : make<NodeKind::Int>();
+    // The span of the ints that pass, made once here for the quick checks.
+    const IntBounds int_bounds{bounds, IntSpan::of(bounds)};
+    if (exclusive) return make<NodeKind::IntRangeExclusive>(int_bounds);
+    return has_bound ? make<NodeKind::IntRange>(int_bounds) : make<NodeKind::Int>();
 }
-
-namespace {
-
-Lengths with_limits(Lengths lengths) {
-    lengths.shortest = lengths.min_len.value_or(0);
-    lengths.longest = lengths.max_len.value_or(std::numeric_limits<std::uint64_t>::max());
-    return lengths;
-}
-
-}  // namespace
 
 ValidatorNode ValidatorNode::str(Lengths lengths) {
     return make<NodeKind::Str>(with_limits(lengths));

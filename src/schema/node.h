@@ -8,14 +8,13 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
 #include <variant>
 
 #include "core/alloc.h"
+#include "schema/limits.h"
 
 namespace brindle {
 
@@ -26,8 +25,8 @@ namespace brindle {
     X(Any, NoSettings)                        \
     X(Bool, NoSettings)                       \
     X(Int, NoSettings)                        \
-    X(IntRange, Bounds)                       \
-    X(IntRangeExclusive, Bounds)              \
+    X(IntRange, IntBounds)                    \
+    X(IntRangeExclusive, IntBounds)           \
     X(Float, NoSettings)                      \
     X(FloatRange, Bounds)                     \
     X(FloatRangeExclusive, Bounds)            \
@@ -78,27 +77,6 @@ private:
     // Open addressing with linear probing; a slot holds an entry's index + 1, 0 is free.
     NativeVector<std::uint32_t> slots_;
     bool distinct_ = true;
-};
-
-// Bounds of a number. Neither order nor NaN is checked: a walk compares with
-// ordered double comparisons, so a NaN bound lets everything through.
-struct Bounds {
-    std::optional<double> min;
-    std::optional<double> max;
-    bool exclusive_min = false;
-    bool exclusive_max = false;
-    // min and max as the walks compare with them, an absent bound as NaN: no
-    // ordered comparison with NaN fails, so the tests need no presence branch.
-    double low = std::numeric_limits<double>::quiet_NaN();
-    double high = std::numeric_limits<double>::quiet_NaN();
-};
-
-struct Lengths {
-    std::optional<std::uint64_t> min_len;
-    std::optional<std::uint64_t> max_len;
-    // The limits as the walks compare with them: an absent one as the widest.
-    std::uint64_t shortest = 0;
-    std::uint64_t longest = std::numeric_limits<std::uint64_t>::max();
 };
 
 struct NoSettings {};

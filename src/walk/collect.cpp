@@ -86,6 +86,8 @@ struct Collector {
     // Appends (path, message, value) as a new tuple. Only the append can fail as a
     // Python error; failing to make a str or tuple is a fault.
     [[gnu::noinline]] WalkOutcome record(OwnedRef message, PyObject* value) {
+        // Making a tuple may run a collection, and with it finalizers: Python code.
+        context.clock().python_may_run();
         make_path();
         auto path_str = OwnedRef::steal(PyUnicode_FromStringAndSize(path.data(), std::ssize(path)));
         if (!path_str) api_call_failed();
@@ -163,7 +165,7 @@ struct Collector {
 // Folds a child's outcome into its container's: Unsupported and failures end the
 // container's walk, a violation below makes the container Invalid.
 bool absorb(WalkOutcome child, WalkOutcome& container) noexcept {
-    if (child == WalkOutcome::Unsupported || WalkContext::is_failed(child)) {
+    if (child == WalkOutcome::Unsupported || child == WalkOutcome::Failed) {
         container = child;
         return false;
     }
@@ -176,7 +178,7 @@ WalkOutcome Collector::walk_int(const ValidatorNode& node, PyObject* object) {
     switch (read_walk_i64(object, value, context)) {
         case IntRead::Read: break;
         case IntRead::NotInt: return record(Fixed::Int, object);
-        case IntRead::Failed: return context.failed();
+        case IntRead::Failed: return WalkOutcome::Failed;
     }
     if (node.kind() == NodeKind::Int) return WalkOutcome::Valid;
     BoundCheck check = check_bounds(node.bounds(), static_cast<double>(value));
@@ -209,9 +211,9 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
         if (is_tuple(object)) return WalkOutcome::Unsupported;
         return record(Fixed::List, object);
     }
-    if (!context.enter()) return context.failed();
+    if (!context.enter()) return WalkOutcome::Failed;
     if (node.kind() == NodeKind::ListSized) {
-        auto length = static_cast<std::uint64_t>(PyList_GET_SIZE(object));
+        auto length = static_cast<std::uint64_t>(list_length(object));
         LengthCheck check = check_length(node.lengths(), length);
         if (check != LengthCheck::InBounds) {
             return record_length("List", check, length, node.lengths(), object);
@@ -226,39 +228,37 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
 // the full walk, in order, so the entries come as the walk would make them.
 template <NodeKind Kind>
 WalkOutcome Collector::walk_items(const ValidatorNode& item, PyObject* list) {
-    return with_local_settings<Kind>(item, [&](const auto& settings) {
-        WalkOutcome outcome = WalkOutcome::Valid;
-        ListCursor cursor(list);
-        while (PyObject* borrowed = cursor.next_borrowed()) {
-            WalkOutcome quick;
-            if (quick_check<Kind>(settings, borrowed, quick) && quick == WalkOutcome::Valid) {
-                continue;
-            }
-            OwnedRef element = OwnedRef::borrow(borrowed);
+    const QuickSettings<Kind> settings = quick_settings<Kind>(item);
+    WalkOutcome outcome = WalkOutcome::Valid;
+    ListCursor cursor(list, context.clock());
+    cursor.each(
+        [&](PyObject* lent) { return quick_check<Kind>(settings, lent) == Quick::Valid; },
+        [&](PyObject* lent) {
+            OwnedRef element = OwnedRef::borrow(lent);
             Step step(*this, cursor.index());
-            if (!absorb(walk(item, element.get()), outcome)) break;
-        }
-        return outcome;
-    });
+            return absorb(walk(item, element.get()), outcome);
+        });
+    return outcome;
 }
 
 WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     if (!is_dict(object)) return record(Fixed::Dict, object);
-    if (!context.enter()) return context.failed();
+    if (!context.enter()) return WalkOutcome::Failed;
     const ValidatorNode& value_node = node.child();
     WalkOutcome outcome = WalkOutcome::Valid;
-    DictCursor cursor(object);
-    PyObject* borrowed_key = nullptr;
-    PyObject* borrowed_value = nullptr;
-    while (cursor.next_borrowed(borrowed_key, borrowed_value)) {
+    DictCursor cursor(object, context.clock());
+    cursor.hold();
+    PyObject* lent_key = nullptr;
+    PyObject* lent_value = nullptr;
+    while (cursor.next(lent_key, lent_value)) {
         // As a list's items: a value found valid by its quick check, under a key
         // whose text is at hand, is passed over.
-        if (is_str(borrowed_key) && PyUnicode_IS_COMPACT_ASCII(borrowed_key) &&
-            quick_valid(value_node, borrowed_value)) {
+        if (is_str(lent_key) && PyUnicode_IS_COMPACT_ASCII(lent_key) &&
+            quick_node(value_node, lent_value) == Quick::Valid) {
             continue;
         }
-        OwnedRef key = OwnedRef::borrow(borrowed_key);
-        OwnedRef value = OwnedRef::borrow(borrowed_value);
+        OwnedRef key = OwnedRef::borrow(lent_key);
+        OwnedRef value = OwnedRef::borrow(lent_value);
         if (!is_str(key.get())) return WalkOutcome::Unsupported;
         auto text = utf8_view(key.get());
         if (!text) return context.fail(std::move(text).take_failure());
@@ -270,10 +270,10 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
 
 WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) {
     if (!is_dict(object)) return record(Fixed::Dict, object);
-    if (!context.enter()) return context.failed();
+    if (!context.enter()) return WalkOutcome::Failed;
     FieldFinder fields(node);
     std::span<const FieldEntry> entries = fields.entries();
-    auto present = static_cast<std::size_t>(PyDict_GET_SIZE(object));
+    auto present = static_cast<std::size_t>(dict_length(object));
     if (present > entries.size()) return WalkOutcome::Unsupported;
     // Which fields the keys named; needed only when some field must be missing.
     NativeVector<std::uint8_t> seen;
@@ -281,7 +281,8 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
     bool str_subclass_key = false;
 
     WalkOutcome outcome = WalkOutcome::Valid;
-    DictCursor cursor(object);
+    DictCursor cursor(object, context.clock());
+    cursor.hold();
     OwnedRef key;
     OwnedRef value;
     while (cursor.next(key, value)) {
@@ -295,7 +296,7 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
             fields.find(text.value(), [held = key.get()] { return str_hash(held); });
         if (field == kNoField) return WalkOutcome::Unsupported;
         if (!seen.empty()) seen[field] = 1;
-        if (quick_valid(entries[field].node, value.get())) continue;
+        if (quick_node(entries[field].node, value.get()) == Quick::Valid) continue;
         Step step(*this, text.value());
         if (!absorb(walk(entries[field].node, value.get()), outcome)) return outcome;
     }
@@ -354,7 +355,7 @@ Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     Collector collector{errors.get(), {}, {}, {}};
     collector.segments.reserve(16);
     WalkOutcome outcome = collector.walk(root, data);
-    if (WalkContext::is_failed(outcome)) return std::move(collector.context).take_failure();
+    if (outcome == WalkOutcome::Failed) return std::move(collector.context).take_failure();
     if (outcome == WalkOutcome::Unsupported) return OwnedRef::borrow(Py_None);
     return errors;
 }

@@ -19,11 +19,12 @@ constexpr std::uintptr_t kCollectStackFactor = 16;
 }
 
 IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& context) {
-    if (context.first_pass() && !is_int(object)) {
-        context.give_up();  // __index__ would run, and run again in the collecting walk
-        return IntRead::Failed;
+    const bool calls_index = !is_int(object);
+    if (calls_index) {
+        // __index__ would run, and run again in the collecting walk.
+        if (context.first_pass()) return IntRead::NotInt;
+        context.clock().python_may_run();
     }
-    if (!is_int(object)) context.python_may_run();  // __index__
     // The object may be lent by its container, and __index__ may take it out of there.
     auto held = OwnedRef::borrow(object);
     auto read = read_i64(object);
@@ -31,6 +32,8 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
         value = read.value();
         return IntRead::Read;
     }
+    // The interpreter made an exception, whose allocation may have run a collection.
+    if (!calls_index) context.clock().python_may_run();
     Failure failure = std::move(read).take_failure();
     if (PyErr_GivenExceptionMatches(failure.exception_type(), PyExc_Exception)) {
         return IntRead::NotInt;  // dropped: an unreadable integer is a violation

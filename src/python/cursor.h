@@ -1,0 +1,270 @@
+// Stepping through dicts and lists, the only code that reads their storage.
+//
+// Rules of use. Python code run in the middle of a walk (an __index__, a finalizer
+// run by a collection) may change, or drop the last reference to, any container
+// being walked and anything it lends. So:
+//
+// 1. A PythonClock counts the points of a walk where Python code may run, and is
+//    moved before each of them runs. While the clock stands, no Python code has run:
+//    every container is as it was, and every object it lent is alive.
+// 2. A cursor made with a clock steps without checks while the clock stands, and
+//    with every check once it has moved; the cursor alone decides, so no caller can
+//    take an unchecked step after Python code ran. A cursor made without one (for
+//    code that may run Python code anywhere, like the compiler) checks every step.
+// 3. The checked steps: a list is walked up to the smaller of its length when the
+//    cursor was made and its current length; a dict faults when its size changes,
+//    and when it yields more entries than it held when the cursor was made.
+// 4. A cursor lends its container's objects. Code that may run Python code holds
+//    what it uses first: an integer read holds the value it reads, and a cursor
+//    holds its container before anything may run Python code (each() does it
+//    before every full check, and a checked step faults on a cursor that does not).
+// 5. A restart hands over the cursor itself, never an index or a position: the
+//    starting length and the count of entries taken travel with it.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "python/fault.h"
+#include "python/ref.h"
+
+namespace brindle {
+
+// Counts the points of one walk where Python code may run.
+class PythonClock {
+public:
+    std::uint64_t now() const noexcept { return ticks_; }
+    // Called before anything that may run Python code runs.
+    void python_may_run() noexcept { ++ticks_; }
+
+private:
+    std::uint64_t ticks_ = 0;
+};
+
+// The stored sizes, for the length tests that come before any item is read.
+inline Py_ssize_t list_length(PyObject* list) noexcept { return PyList_GET_SIZE(list); }
+inline Py_ssize_t dict_length(PyObject* dict) noexcept { return PyDict_GET_SIZE(dict); }
+
+// Steps through a list's own storage (a subclass's __len__ and __getitem__ are
+// never called): a list that shrinks ends early, and items added after the cursor
+// was made are not visited.
+class ListCursor {
+public:
+    ListCursor(PyObject* list, const PythonClock& clock) noexcept
+        : list_(list), clock_(clock), since_(clock.now()), start_size_(PyList_GET_SIZE(list)) {}
+    ~ListCursor() {
+        if (held_) Py_DECREF(list_);
+    }
+    ListCursor(const ListCursor&) = delete;
+    ListCursor& operator=(const ListCursor&) = delete;
+
+    // Takes the cursor's own reference to the list, once.
+    void hold() noexcept {
+        if (!held_) {
+            Py_INCREF(list_);
+            held_ = true;
+        }
+    }
+
+    // The next item, lent by the list, or null at the end.
+    PyObject* next() {
+        if (stands()) [[likely]] {
+            if (index_ >= start_size_) return nullptr;
+            return item_at(index_++);
+        }
+        return next_checked();
+    }
+
+    // The index of the item returned last.
+    Py_ssize_t index() const noexcept { return index_ - 1; }
+
+    // Visits the items left. `quick_valid(item)` answers for an item by a check that
+    // can run no Python code: true passes over it. Otherwise `full(item)` checks it,
+    // and may run Python code (the list is held first); its false ends the visit,
+    // and each() returns false. While the clock stands the items are read in a loop
+    // that keeps its state in registers and makes no call but full's.
+    template <class QuickValid, class Full>
+    [[gnu::always_inline]] bool each(QuickValid&& quick_valid, Full&& full);
+
+    // Whether `quick_valid` accepts every item of `list`. Nothing can change the
+    // list while checks that run no Python code look at it, so no step is checked.
+    template <class QuickValid>
+    [[gnu::always_inline]] static bool all_quick(PyObject* list, QuickValid&& quick_valid) {
+        const Py_ssize_t size = PyList_GET_SIZE(list);
+        PyObject* const* const items = reinterpret_cast<PyListObject*>(list)->ob_item;
+        for (Py_ssize_t index = 0; index < size; ++index) {
+            PyObject* item = items[index];
+            if (item == nullptr || !quick_valid(item)) [[unlikely]] return false;
+        }
+        return true;
+    }
+
+private:
+    bool stands() const noexcept { return clock_.now() == since_; }
+
+    PyObject* item_at(Py_ssize_t index) const {
+        PyObject* item = PyList_GET_ITEM(list_, index);
+        if (item == nullptr) [[unlikely]] api_call_failed();  // a list still being filled
+        return item;
+    }
+
+    PyObject* next_checked() {
+        if (!held_) [[unlikely]] raise_fault("a list was stepped through after Python code ran, unheld");
+        Py_ssize_t limit = PyList_GET_SIZE(list_);
+        if (start_size_ < limit) limit = start_size_;
+        if (index_ >= limit) return nullptr;
+        return item_at(index_++);
+    }
+
+    PyObject* list_;  // lent by the caller until hold()
+    const PythonClock& clock_;
+    std::uint64_t since_;
+    Py_ssize_t start_size_;
+    Py_ssize_t index_ = 0;
+    bool held_ = false;
+};
+
+template <class QuickValid, class Full>
+inline bool ListCursor::each(QuickValid&& quick_valid, Full&& full) {
+    if (stands()) [[likely]] {
+        PyObject* const* const items = reinterpret_cast<PyListObject*>(list_)->ob_item;
+        const Py_ssize_t size = start_size_;
+        Py_ssize_t index = index_;
+        for (;;) {
+            if (index >= size) {
+                index_ = index;
+                return true;
+            }
+            PyObject* item = items[index];
+            if (item == nullptr) [[unlikely]] api_call_failed();
+            ++index;
+            if (quick_valid(item)) [[likely]] continue;
+            index_ = index;
+            hold();
+            if (!full(item)) return false;
+            if (!stands()) [[unlikely]] break;  // the checked steps take over
+        }
+    }
+    while (PyObject* item = next_checked()) {
+        if (quick_valid(item)) continue;
+        if (!full(item)) return false;
+    }
+    return true;
+}
+
+// Steps through a dict's own storage in insertion order (PyDict_Next), faulting
+// when Python code run between steps changed the dict under it.
+class DictCursor {
+public:
+    // For code that may run Python code anywhere: holds the dict and checks every step.
+    explicit DictCursor(PyObject* dict) noexcept : DictCursor(dict, nullptr) { hold(); }
+    // For a walk: see the rules above.
+    DictCursor(PyObject* dict, const PythonClock& clock) noexcept : DictCursor(dict, &clock) {}
+    ~DictCursor() {
+        if (held_) Py_DECREF(dict_);
+    }
+    // Hands the cursor over, with its reference (a restart goes on with it).
+    DictCursor(DictCursor&& other) noexcept
+        : dict_(other.dict_),
+          clock_(other.clock_),
+          since_(other.since_),
+          start_size_(other.start_size_),
+          countdown_(other.countdown_),
+          pos_(other.pos_),
+          held_(std::exchange(other.held_, false)) {}
+    DictCursor& operator=(DictCursor&&) = delete;
+    DictCursor(const DictCursor&) = delete;
+    DictCursor& operator=(const DictCursor&) = delete;
+
+    void hold() noexcept {
+        if (!held_) {
+            Py_INCREF(dict_);
+            held_ = true;
+        }
+    }
+
+    // Sets the next key and value, lent by the dict; false at the end.
+    bool next(PyObject*& key, PyObject*& value) {
+        if (stands()) [[likely]] {
+            if (countdown_ == 0) return false;
+            take(key, value);
+            return true;
+        }
+        return next_checked(key, value);
+    }
+
+    // As next(), with new references.
+    bool next(OwnedRef& key, OwnedRef& value) {
+        PyObject* lent_key = nullptr;
+        PyObject* lent_value = nullptr;
+        if (!next(lent_key, lent_value)) return false;
+        key = OwnedRef::borrow(lent_key);
+        value = OwnedRef::borrow(lent_value);
+        return true;
+    }
+
+    // Takes the entries left, calling visit(key, value) on each until it returns
+    // false; true when every entry was visited. For a visit that runs no Python code
+    // (quick checks): the clock, which must stand, is read once, and the steps keep
+    // their state in registers. The entry a visit stops at is the visit's to keep.
+    template <class Visit>
+    [[gnu::always_inline]] bool quick_steps(Visit&& visit);
+
+private:
+    DictCursor(PyObject* dict, const PythonClock* clock) noexcept
+        : dict_(dict),
+          clock_(clock),
+          since_(clock != nullptr ? clock->now() : 0),
+          start_size_(PyDict_GET_SIZE(dict)),
+          countdown_(start_size_) {}
+
+    bool stands() const noexcept { return clock_ != nullptr && clock_->now() == since_; }
+
+    // A step the dict, unchanged, must have an entry for.
+    void take(PyObject*& key, PyObject*& value) {
+        if (!PyDict_Next(dict_, &pos_, &key, &value)) [[unlikely]] api_call_failed();
+        --countdown_;
+    }
+
+    bool next_checked(PyObject*& key, PyObject*& value) {
+        if (!held_) [[unlikely]] raise_fault("a dict was stepped through after Python code ran, unheld");
+        if (PyDict_GET_SIZE(dict_) != start_size_) [[unlikely]] {
+            raise_fault("dictionary changed size during iteration");
+        }
+        if (countdown_ == -1) [[unlikely]] raise_fault("dictionary keys changed during iteration");
+        if (!PyDict_Next(dict_, &pos_, &key, &value)) return false;
+        --countdown_;
+        return true;
+    }
+
+    PyObject* dict_;  // lent by the caller until hold()
+    const PythonClock* clock_;
+    std::uint64_t since_;
+    Py_ssize_t start_size_;
+    Py_ssize_t countdown_;
+    Py_ssize_t pos_ = 0;
+    bool held_ = false;
+};
+
+template <class Visit>
+inline bool DictCursor::quick_steps(Visit&& visit) {
+    if (!stands()) [[unlikely]] raise_fault("unchecked dict steps after Python code ran");
+    Py_ssize_t pos = pos_;
+    Py_ssize_t countdown = countdown_;
+    bool all = true;
+    while (countdown > 0) {
+        PyObject* key;
+        PyObject* value;
+        if (!PyDict_Next(dict_, &pos, &key, &value)) [[unlikely]] api_call_failed();
+        --countdown;
+        if (!visit(key, value)) [[unlikely]] {
+            all = false;
+            break;
+        }
+    }
+    pos_ = pos;
+    countdown_ = countdown;
+    return all;
+}
+
+}  // namespace brindle
