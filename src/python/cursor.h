@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "python/fault.h"
@@ -37,9 +38,16 @@ public:
     // Called before anything that may run Python code runs.
     void python_may_run() noexcept { ++ticks_; }
 
+    // A clock for code that may run Python code anywhere: cursors made with it
+    // check every step. It never moves, and never reads as the time they start at.
+    static const PythonClock kEverywhere;
+    static constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
 private:
     std::uint64_t ticks_ = 0;
 };
+
+inline const PythonClock PythonClock::kEverywhere;
 
 // The stored sizes, for the length tests that come before any item is read.
 inline Py_ssize_t list_length(PyObject* list) noexcept { return PyList_GET_SIZE(list); }
@@ -131,15 +139,18 @@ inline bool ListCursor::each(QuickValid&& quick_valid, Full&& full) {
         const Py_ssize_t size = start_size_;
         Py_ssize_t index = index_;
         for (;;) {
-            if (index >= size) {
-                index_ = index;
-                return true;
+            // The quick loop, alone in its own loop so that it lays out straight.
+            PyObject* item = nullptr;
+            while (index < size) {
+                PyObject* next = items[index++];
+                if (next == nullptr) [[unlikely]] api_call_failed();
+                if (!quick_valid(next)) [[unlikely]] {
+                    item = next;
+                    break;
+                }
             }
-            PyObject* item = items[index];
-            if (item == nullptr) [[unlikely]] api_call_failed();
-            ++index;
-            if (quick_valid(item)) [[likely]] continue;
             index_ = index;
+            if (item == nullptr) return true;
             hold();
             if (!full(item)) return false;
             if (!stands()) [[unlikely]] break;  // the checked steps take over
@@ -152,14 +163,20 @@ inline bool ListCursor::each(QuickValid&& quick_valid, Full&& full) {
     return true;
 }
 
+struct DictStop;
+
 // Steps through a dict's own storage in insertion order (PyDict_Next), faulting
 // when Python code run between steps changed the dict under it.
 class DictCursor {
 public:
     // For code that may run Python code anywhere: holds the dict and checks every step.
-    explicit DictCursor(PyObject* dict) noexcept : DictCursor(dict, nullptr) { hold(); }
+    explicit DictCursor(PyObject* dict) noexcept
+        : DictCursor(dict, PythonClock::kEverywhere, PythonClock::kNever) {
+        hold();
+    }
     // For a walk: see the rules above.
-    DictCursor(PyObject* dict, const PythonClock& clock) noexcept : DictCursor(dict, &clock) {}
+    DictCursor(PyObject* dict, const PythonClock& clock) noexcept
+        : DictCursor(dict, clock, clock.now()) {}
     ~DictCursor() {
         if (held_) Py_DECREF(dict_);
     }
@@ -203,22 +220,24 @@ public:
         return true;
     }
 
-    // Takes the entries left, calling visit(key, value) on each until it returns
-    // false; true when every entry was visited. For a visit that runs no Python code
-    // (quick checks): the clock, which must stand, is read once, and the steps keep
-    // their state in registers. The entry a visit stops at is the visit's to keep.
+    // Takes the entries of `dict`, lent by a holder, calling visit(index, key,
+    // value) on each until it returns false; true when every entry was visited. For
+    // a visit that runs no Python code (quick checks), so no step needs a check: the
+    // steps keep their state in registers, with no cursor made until the visit
+    // stops, in `stop`.
     template <class Visit>
-    [[gnu::always_inline]] bool quick_steps(Visit&& visit);
+    [[gnu::always_inline]] static bool quick_steps(PyObject* dict, const PythonClock& clock,
+                                                   DictStop& stop, Visit&& visit);
 
 private:
-    DictCursor(PyObject* dict, const PythonClock* clock) noexcept
+    DictCursor(PyObject* dict, const PythonClock& clock, std::uint64_t since) noexcept
         : dict_(dict),
-          clock_(clock),
-          since_(clock != nullptr ? clock->now() : 0),
+          clock_(&clock),
+          since_(since),
           start_size_(PyDict_GET_SIZE(dict)),
           countdown_(start_size_) {}
 
-    bool stands() const noexcept { return clock_ != nullptr && clock_->now() == since_; }
+    bool stands() const noexcept { return clock_->now() == since_; }
 
     // A step the dict, unchanged, must have an entry for.
     void take(PyObject*& key, PyObject*& value) {
@@ -246,25 +265,37 @@ private:
     bool held_ = false;
 };
 
+// Where DictCursor::quick_steps() stopped: the cursor, made after the entry stopped
+// at, for the full checks to go on with, and that entry (lent by the dict).
+// The members but the cursor are set only where it is: a DictStop is made for every
+// quick pass, and most need none of it.
+struct DictStop {
+    std::optional<DictCursor> cursor;
+    std::size_t index;
+    PyObject* key;
+    PyObject* value;
+};
+
 template <class Visit>
-inline bool DictCursor::quick_steps(Visit&& visit) {
-    if (!stands()) [[unlikely]] raise_fault("unchecked dict steps after Python code ran");
-    Py_ssize_t pos = pos_;
-    Py_ssize_t countdown = countdown_;
-    bool all = true;
-    while (countdown > 0) {
-        PyObject* key;
-        PyObject* value;
-        if (!PyDict_Next(dict_, &pos, &key, &value)) [[unlikely]] api_call_failed();
-        --countdown;
-        if (!visit(key, value)) [[unlikely]] {
-            all = false;
-            break;
+inline bool DictCursor::quick_steps(PyObject* dict, const PythonClock& clock, DictStop& stop,
+                                    Visit&& visit) {
+    const std::size_t size = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    for (std::size_t index = 0; index < size; ++index) {
+        if (!PyDict_Next(dict, &pos, &key, &value)) [[unlikely]] api_call_failed();
+        if (!visit(index, key, value)) [[unlikely]] {
+            stop.cursor.emplace(dict, clock);
+            stop.cursor->pos_ = pos;
+            stop.cursor->countdown_ = static_cast<Py_ssize_t>(size - index - 1);
+            stop.index = index;
+            stop.key = key;
+            stop.value = value;
+            return false;
         }
     }
-    pos_ = pos;
-    countdown_ = countdown;
-    return all;
+    return true;
 }
 
 }  // namespace brindle

@@ -39,7 +39,7 @@ template <class Word>
 // Byte equality, inline: field names are short, and a call to memcmp would cost
 // more than the comparison itself. Two overlapping loads cover each size class, so
 // nothing is read outside either text.
-inline bool same_text(const Text& key, std::string_view text) noexcept {
+[[gnu::always_inline]] inline bool same_text(const Text& key, std::string_view text) noexcept {
     std::size_t size = text.size();
     if (key.size() != size) return false;
     const char* a = key.data();

@@ -27,26 +27,46 @@ struct Bounds {
 // `bounds` with low and high set from min and max.
 Bounds with_limits(Bounds bounds) noexcept;
 
+// What the comparisons read of a Bounds: small enough for a loop to keep in
+// registers across its items.
+struct BoundLimits {
+    double low;
+    double high;
+    bool exclusive_min;
+    bool exclusive_max;
+
+    BoundLimits(const Bounds& bounds) noexcept  // NOLINT: a narrowing copy, on purpose
+        : low(bounds.low),
+          high(bounds.high),
+          exclusive_min(bounds.exclusive_min),
+          exclusive_max(bounds.exclusive_max) {}
+};
+
 // The lower bound's test of a value: ordered, so a NaN value or bound passes.
-[[gnu::always_inline]] inline bool passes_min(const Bounds& bounds, double value) noexcept {
-    return bounds.exclusive_min ? !(bounds.low >= value) : !(bounds.low > value);
+// `Exclusive` false lets the inclusive kinds, whose flags are clear, skip reading
+// them.
+template <bool Exclusive = true>
+[[gnu::always_inline]] inline bool passes_min(const BoundLimits& bounds, double value) noexcept {
+    return Exclusive && bounds.exclusive_min ? !(bounds.low >= value) : !(bounds.low > value);
 }
 
-[[gnu::always_inline]] inline bool passes_max(const Bounds& bounds, double value) noexcept {
-    return bounds.exclusive_max ? !(value >= bounds.high) : !(value > bounds.high);
+template <bool Exclusive = true>
+[[gnu::always_inline]] inline bool passes_max(const BoundLimits& bounds, double value) noexcept {
+    return Exclusive && bounds.exclusive_max ? !(value >= bounds.high) : !(value > bounds.high);
 }
 
 // Whether a number passes both bounds: the exact test, which every other test of a
 // number stands in for. An integer is compared as its nearest double.
-[[gnu::always_inline]] inline bool in_bounds(const Bounds& bounds, double value) noexcept {
-    return passes_min(bounds, value) && passes_max(bounds, value);
+template <bool Exclusive = true>
+[[gnu::always_inline]] inline bool in_bounds(const BoundLimits& bounds, double value) noexcept {
+    return passes_min<Exclusive>(bounds, value) && passes_max<Exclusive>(bounds, value);
 }
 
 enum class BoundCheck : std::uint8_t { InBounds, BelowMin, NotAboveMin, AboveMax, NotBelowMax };
 
 // in_bounds with the reason of a failure; the maximum is looked at only when the
 // minimum passed.
-inline BoundCheck check_bounds(const Bounds& bounds, double value) noexcept {
+inline BoundCheck check_bounds(const BoundLimits& bounds, double value) noexcept {
     if (!passes_min(bounds, value)) {
         return bounds.exclusive_min ? BoundCheck::NotAboveMin : BoundCheck::BelowMin;
     }

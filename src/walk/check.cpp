@@ -52,7 +52,8 @@ template <NodeKind Kind>
         if constexpr (Kind == NodeKind::Int) {
             return WalkOutcome::Valid;
         } else {
-            return verdict(in_bounds(node.payload<Kind>(), static_cast<double>(value)));
+            return verdict(in_bounds<Kind == NodeKind::IntRangeExclusive>(
+                node.payload<Kind>(), static_cast<double>(value)));
         }
     } else if constexpr (Kind == NodeKind::Float) {
         return verdict(is_float(object));
@@ -60,7 +61,8 @@ template <NodeKind Kind>
         if (!is_float(object)) return WalkOutcome::Invalid;
         auto read = read_f64(object);
         if (!read) return context.fail(std::move(read).take_failure());
-        return verdict(in_bounds(node.payload<Kind>(), read.value()));
+        return verdict(
+            in_bounds<Kind == NodeKind::FloatRangeExclusive>(node.payload<Kind>(), read.value()));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return WalkOutcome::Invalid;
         auto length = str_code_points(object);
@@ -165,14 +167,13 @@ struct RecordShape {
 }
 
 // Where a record's quick pass stopped: the cursor, handed over, with the entry it
-// took last and did not settle.
+// took last and did not settle (no entry, for a record whose names are not
+// distinct). The fields before that entry's index were settled in schema order.
+// Like DictStop, set only where the quick pass stops with NeedsFull.
 struct RecordStop {
-    std::optional<DictCursor> cursor;
-    PyObject* dict = nullptr;  // the record, lent until the cursor holds it
-    std::size_t settled = 0;  // fields settled in schema order, one per entry taken before
-    PyObject* key = nullptr;  // lent by the dict; null when no entry was taken
-    PyObject* value = nullptr;
-    bool key_named = false;  // the key names field `settled`; its value needs its full check
+    DictStop at;
+    PyObject* dict;   // the record, lent until the cursor holds it
+    bool key_named;   // the key names field `at.index`; its value needs its full check
 };
 
 // The quick pass over a record. Entries mostly come in schema order, and most
@@ -189,46 +190,32 @@ template <bool WithMemo>
     if (static_cast<std::size_t>(dict_length(object)) != shape.entries.size()) {
         return Quick::Invalid;
     }
-    DictCursor cursor(object, clock);
     if (!shape.distinct) [[unlikely]] {
         // A key's text may then name an earlier field than its position's.
-        stop.cursor.emplace(std::move(cursor));
         stop.dict = object;
-        stop.settled = 0;
-        stop.key = nullptr;
-        stop.value = nullptr;
-        stop.key_named = false;
+        stop.at.cursor.emplace(object, clock);
+        stop.at.index = 0;
+        stop.at.key = nullptr;
         return Quick::NeedsFull;
     }
     PyObject** memo_keys = WithMemo ? memo->keys() : nullptr;
     const std::span<const FieldEntry> entries = shape.entries;
-    std::size_t settled = 0;
-    PyObject* last_key = nullptr;
-    PyObject* last_value = nullptr;
-    bool key_named = false;
     Quick answer = Quick::Valid;
-    cursor.quick_steps([&](PyObject* key, PyObject* value) __attribute__((always_inline)) {
-        if (!names_field(entries, settled, key, memo_keys)) [[unlikely]] {
-            answer = Quick::NeedsFull;
-        } else {
-            answer = quick_node(entries[settled].node, value);
-            if (answer == Quick::Valid) [[likely]] {
-                ++settled;
-                return true;
+    bool named = true;
+    DictCursor::quick_steps(
+        object, clock, stop.at,
+        [&](std::size_t field, PyObject* key, PyObject* value) __attribute__((always_inline)) {
+            named = names_field(entries, field, key, memo_keys);
+            if (!named) [[unlikely]] {
+                answer = Quick::NeedsFull;
+                return false;
             }
-            key_named = true;
-        }
-        last_key = key;
-        last_value = value;
-        return false;
-    });
+            answer = quick_node(entries[field].node, value);
+            return answer == Quick::Valid;
+        });
     if (answer == Quick::NeedsFull) [[unlikely]] {
-        stop.cursor.emplace(std::move(cursor));
         stop.dict = object;
-        stop.settled = settled;
-        stop.key = last_key;
-        stop.value = last_value;
-        stop.key_named = key_named;
+        stop.key_named = named;
     }
     return answer;
 }
@@ -239,15 +226,15 @@ template <bool WithMemo>
 // on, and its checks come in once Python code has run.
 [[gnu::noinline]] WalkOutcome check_record_rest(const ValidatorNode& node, RecordStop& stop,
                                                 WalkContext& context, KeyMemo* memo) {
-    DictCursor& cursor = *stop.cursor;
+    DictCursor& cursor = *stop.at.cursor;
     cursor.hold();
     if (!context.enter()) return WalkOutcome::Failed;
     FieldFinder fields(node);
     const std::span<const FieldEntry> entries = fields.entries();
     const bool distinct = fields.distinct();
-    if (stop.settled != 0) fields.matched(stop.settled - 1);
-    PyObject* key = stop.key;
-    PyObject* value = stop.value;
+    if (stop.at.index != 0) fields.matched(stop.at.index - 1);
+    PyObject* key = stop.at.key;
+    PyObject* value = stop.at.value;
     bool taken = key != nullptr;
     bool key_named = stop.key_named;
     bool str_subclass_key = false;
@@ -312,8 +299,9 @@ WalkOutcome check_lone_record(const ValidatorNode& node, PyObject* object, WalkC
 // The records of a list: each one's quick pass runs in the list's own loop, with
 // the memo in its frame.
 template <bool WithMemo>
-[[gnu::noinline]] WalkOutcome check_records(const ValidatorNode& record, ListCursor& items,
+[[gnu::noinline]] WalkOutcome check_records(const ValidatorNode& record, PyObject* list,
                                             WalkContext& context) {
+    ListCursor items(list, context.clock());
     const RecordShape shape(record);
     KeyMemo memo(context.clock());
     RecordStop stop;
@@ -342,13 +330,13 @@ template <bool WithMemo>
 template <NodeKind Kind>
 [[gnu::noinline]] WalkOutcome check_items(const ValidatorNode& item, PyObject* list,
                                           WalkContext& context) {
-    ListCursor items(list, context.clock());
     if constexpr (Kind == NodeKind::Fields) {
         if (RecordShape(item).memoizable()) [[likely]] {
-            return check_records<true>(item, items, context);
+            return check_records<true>(item, list, context);
         }
-        return check_records<false>(item, items, context);
+        return check_records<false>(item, list, context);
     } else {
+        ListCursor items(list, context.clock());
         const QuickSettings<Kind> settings = quick_settings<Kind>(item);
         WalkOutcome outcome = WalkOutcome::Valid;
         items.each(
@@ -363,20 +351,17 @@ template <NodeKind Kind>
     }
 }
 
-// The values of a Dict, each given `check(value)`. The key's text is never read:
-// only its type matters.
-template <class Check>
-[[gnu::always_inline]] inline WalkOutcome each_value(PyObject* dict, WalkContext& context,
-                                                     Check&& check) {
-    DictCursor cursor(dict, context.clock());
-    cursor.hold();
-    const bool first_pass = context.first_pass();
+// The values of a Dict, each given `check(value)`. The key's text is never read,
+// only its type, except in a first pass: the collecting walk reads every key's
+// text, which can fail.
+template <bool FirstPass, class Check>
+[[gnu::always_inline]] inline WalkOutcome values_loop(DictCursor& cursor, WalkContext& context,
+                                                      Check& check) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (cursor.next(key, value)) {
         if (!is_str(key)) return WalkOutcome::Invalid;
-        if (first_pass && !PyUnicode_IS_COMPACT_ASCII(key)) [[unlikely]] {
-            // The collecting walk reads every key's text, which can fail.
+        if (FirstPass && !PyUnicode_IS_COMPACT_ASCII(key)) {
             auto text = utf8_view(key);
             if (!text) return context.fail(std::move(text).take_failure());
         }
@@ -384,6 +369,15 @@ template <class Check>
         if (outcome != WalkOutcome::Valid) [[unlikely]] return outcome;
     }
     return WalkOutcome::Valid;
+}
+
+template <class Check>
+[[gnu::always_inline]] inline WalkOutcome each_value(PyObject* dict, WalkContext& context,
+                                                     Check&& check) {
+    DictCursor cursor(dict, context.clock());
+    cursor.hold();
+    if (context.first_pass()) [[unlikely]] return values_loop<true>(cursor, context, check);
+    return values_loop<false>(cursor, context, check);
 }
 
 template <bool WithMemo>

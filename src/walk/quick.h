@@ -45,7 +45,7 @@ template <NodeKind Kind>
     if constexpr (Kind == NodeKind::IntRange || Kind == NodeKind::IntRangeExclusive) {
         return IntSpan(node.payload<Kind>().span);
     } else if constexpr (Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive) {
-        return Bounds(node.payload<Kind>());
+        return BoundLimits(node.payload<Kind>());
     } else if constexpr (Kind == NodeKind::Str) {
         return LengthLimits(node.payload<Kind>());
     } else {
@@ -77,7 +77,8 @@ template <NodeKind Kind>
         return PyFloat_CheckExact(object) ? Quick::Valid : Quick::NeedsFull;
     } else if constexpr (Kind == NodeKind::FloatRange || Kind == NodeKind::FloatRangeExclusive) {
         if (!PyFloat_CheckExact(object)) return Quick::NeedsFull;
-        return quick_verdict(in_bounds(settings, PyFloat_AS_DOUBLE(object)));
+        return quick_verdict(in_bounds<Kind == NodeKind::FloatRangeExclusive>(
+            settings, PyFloat_AS_DOUBLE(object)));
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return Quick::Invalid;
         // A compact ASCII str counts as many code points as it has characters.
@@ -106,7 +107,8 @@ template <NodeKind Kind>
                 }
             }
             const LengthLimits item_limits(branch.child->payload<NodeKind::Str>());
-            bool all_valid = ListCursor::all_quick(value, [&](PyObject* item) {
+            bool all_valid = ListCursor::all_quick(value, [&](PyObject* item)
+                                                                  __attribute__((always_inline)) {
                 return quick_check<NodeKind::Str>(item_limits, item) == Quick::Valid;
             });
             return all_valid ? Quick::Valid : Quick::NeedsFull;
