@@ -332,7 +332,9 @@ class _Walk:
         if not isinstance(value, dict):
             return self.record(path, "Expected dict", value)
         outcome = _VALID
-        for key, item in list(dict.items(value)):
+        # Stepped through live, as the native core does: a dict changed in the middle
+        # of its walk raises RuntimeError at the next step.
+        for key, item in dict.items(value):
             if not isinstance(key, str):
                 if self.native:
                     return _INVALID if self.first_only else DECLINED
@@ -360,7 +362,7 @@ class _Walk:
             return DECLINED
         seen = [False] * len(fields)
         outcome = _VALID
-        for key, item in list(dict.items(value)):
+        for key, item in dict.items(value):
             if not isinstance(key, str):
                 if self.native:
                     return _INVALID if self.first_only else DECLINED

@@ -125,6 +125,9 @@ cmake -S . -B "$cpp_build" -DBRINDLE_PYTHON_MODULE=OFF -DBRINDLE_BUILD_TESTS=ON 
     -DBRINDLE_WERROR=ON -DBRINDLE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized >/dev/null
 cmake --build "$cpp_build" -j 2
+# The float renderer's reference vectors, without which its exact test would skip.
+"$python" tests/cpp/make_f64_vectors.py "$cpp_build/f64_vectors.txt" --jobs 2
+BRINDLE_F64_VECTORS="$cpp_build/f64_vectors.txt" \
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     "$cpp_build/tests/cpp/brindle_cpp_tests" --gtest_brief=1 || status=1
 
