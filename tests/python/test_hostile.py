@@ -31,8 +31,10 @@ class Hook:
     def __init__(self, action, value, context):
         self.action, self.value, self.context = action, value, context
         self.depth = 0
+        self.calls = 0
 
     def __call__(self, *returned):
+        self.calls += 1
         action, context = self.action, self.context
         if action == "raise":
             raise ValueError("from a callback")
@@ -206,6 +208,17 @@ def placed(place, value):
 PLACES = ["list-item", "dict-value", "field", "record", "deep"]
 
 
+# The actions whose own exception is the walk's outcome, whatever the data: what
+# is no Exception (an interrupt, an exit) and the fault exception. An Exception
+# raised by __index__, MemoryError included, makes the int unreadable: a violation.
+RAISED_BY_THE_WALK = {
+    "interrupt": KeyboardInterrupt,
+    "system-exit": SystemExit,
+    "panic": ("panic", "raised by a callback"),
+}
+DROPPED_BY_THE_WALK = {"raise", "memory-error"}
+
+
 def walk_outcome(call, panic_type):
     try:
         result = call()
@@ -225,7 +238,7 @@ def test_walk_callbacks_match_the_model(method, place, action, panic_type, capfd
     model's, which calls the same __index__ at the same point of the walk."""
     context = {"panic_type": panic_type}
     holder = []
-    hook = Hook(action.split("-")[0], 7, context)
+    hook = Hook("drop" if action.startswith("drop") else action, 7, context)
     schema, data, container, key = placed(place, Hostile(hook))
     holder.append(compile_schema(schema))
     reentered = []
@@ -243,6 +256,12 @@ def test_walk_callbacks_match_the_model(method, place, action, panic_type, capfd
     validator = holder[0] if method == "validate" else None
     native = walk_outcome(lambda: getattr(holder[0], method)(data), panic_type)
     del validator
+    # Reentering walks the data twice more, meeting the hook again.
+    assert hook.calls == (3 if action == "reenter" else 1)
+    if action in RAISED_BY_THE_WALK:
+        assert native == RAISED_BY_THE_WALK[action]
+    elif action in DROPPED_BY_THE_WALK:
+        assert not isinstance(native, (type, tuple))
     if action == "drop-value":
         container[key] = Hostile(hook)
     if method == "collect":

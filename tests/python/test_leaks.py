@@ -75,8 +75,20 @@ def call_swallowing(call):
         pass
 
 
-def measure(call, watched, times=TIMES):
-    """Runs `call` `times` times after a warm-up; what grew meanwhile."""
+def outcome_of(call):
+    """("ok", result) or ("raised", the exception's type, its text)."""
+    try:
+        return "ok", call()
+    except BaseException as error:  # the exits under test include every kind
+        return "raised", type(error), str(error)
+
+
+def measure(call, watched, expected, times=TIMES):
+    """Runs `call` once, which must end the way its case is named for
+    (`expected(outcome)`), then `times` times after a warm-up as long; what grew
+    meanwhile."""
+    first = outcome_of(call)
+    assert expected(first), first
     tracemalloc.start()
     try:
         # The interpreter's caches and free lists settle in a warm-up as long.
@@ -136,8 +148,8 @@ def panicking_property(panic_type):
 
 
 class Growing:
-    """A validator that adds a field to the schema dict being compiled when its
-    `_env_key` is read: compiling the dict is a fault."""
+    """A validator (named so, and compiled) that adds a field to the schema dict
+    being compiled when its `_env_key` is read: the dict's next step is a fault."""
 
     _coerce, _custom_checks, _when_condition = False, (), None
 
@@ -155,6 +167,9 @@ class Growing:
         return schema
 
 
+Growing.__name__ = "Validator"
+
+
 def big_fields(last):
     """A schema dict of large field names whose last value decides the outcome."""
     schema = {f"{i}{BIG}": StringValidator(min_len=1) for i in range(8)}
@@ -164,56 +179,84 @@ def big_fields(last):
 
 
 COMPILE_EXITS = [
-    pytest.param(lambda p: big_fields(Validator()), id="compiled"),
-    pytest.param(lambda p: big_fields(StringValidator(regex="x")), id="unsupported-regex"),
-    pytest.param(lambda p: big_fields(NumberValidator(complex)), id="unsupported-type"),
-    pytest.param(lambda p: big_fields({1: Validator()}), id="unsupported-key"),
-    pytest.param(lambda p: big_fields({"\ud800": Validator()}), id="unsupported-surrogate-key"),
-    pytest.param(lambda p: big_fields(None), id="attribute-error"),
-    pytest.param(lambda p: big_fields(Validator(coerce=1)), id="conversion-error"),
-    pytest.param(lambda p: big_fields(StringValidator(min_len=-1)), id="overflow-error"),
-    pytest.param(lambda p: big_fields(Validator(custom_checks=None)), id="len-error"),
-    pytest.param(lambda p: big_fields(NumberValidator(float, min="x")), id="float-error"),
+    pytest.param(lambda p: big_fields(Validator()), NativeValidator, id="compiled"),
+    pytest.param(lambda p: big_fields(StringValidator(regex="x")), None, id="unsupported-regex"),
+    pytest.param(lambda p: big_fields(NumberValidator(complex)), None, id="unsupported-type"),
+    pytest.param(lambda p: big_fields({1: Validator()}), None, id="unsupported-key"),
+    pytest.param(lambda p: big_fields({"\ud800": Validator()}), None,
+                 id="unsupported-surrogate-key"),
+    pytest.param(lambda p: big_fields(None), AttributeError, id="attribute-error"),
+    pytest.param(lambda p: big_fields(Validator(coerce=1)), TypeError, id="conversion-error"),
+    pytest.param(lambda p: big_fields(StringValidator(min_len=-1)), OverflowError,
+                 id="overflow-error"),
+    pytest.param(lambda p: big_fields(Validator(custom_checks=None)), TypeError, id="len-error"),
+    pytest.param(lambda p: big_fields(NumberValidator(float, min="x")), TypeError,
+                 id="float-error"),
     pytest.param(lambda p: big_fields(with_property(Validator(), "_env_key",
                                                     lambda self: raise_(KeyboardInterrupt()))),
-                 id="interrupt"),
+                 KeyboardInterrupt, id="interrupt"),
     pytest.param(lambda p: big_fields(with_property(Validator(), "_env_key",
                                                     lambda self: raise_(MemoryError()))),
-                 id="memory-error"),
-    pytest.param(lambda p: big_fields(panicking_property(p)), id="panic-from-python"),
-    pytest.param(lambda p: Growing.schema(), id="panic-dict-changed"),
+                 MemoryError, id="memory-error"),
+    pytest.param(lambda p: big_fields(panicking_property(p)), "boom", id="panic-from-python"),
+    pytest.param(lambda p: Growing.schema(), "dictionary changed size during iteration",
+                 id="panic-dict-changed"),
 ]
 
 
-@pytest.mark.parametrize("make", COMPILE_EXITS)
-def test_compile_exits(make, panic_type, capfd):
+def compiled_as(expected, panic_type):
+    """What compile_schema must give: a NativeValidator, None, an exception type, or
+    the fault exception with this text."""
+    def check(outcome):
+        if expected is NativeValidator:
+            return outcome[0] == "ok" and type(outcome[1]) is NativeValidator
+        if expected is None:
+            return outcome == ("ok", None)
+        if isinstance(expected, str):
+            return outcome[0] == "raised" and outcome[1:] == (panic_type, expected)
+        return outcome[0] == "raised" and outcome[1] is expected
+    return check
+
+
+@pytest.mark.parametrize(("make", "expected"), COMPILE_EXITS)
+def test_compile_exits(make, expected, panic_type, capfd):
     # A fresh schema per call where compiling it changes it; the same one otherwise.
     fresh = make is COMPILE_EXITS[-1].values[0]
     schema = make(panic_type)
     watched = unshared([schema, NativeValidator, *schema.values()])
-    grown = measure(lambda: compile_schema(make(panic_type) if fresh else schema), watched)
+    grown = measure(lambda: compile_schema(make(panic_type) if fresh else schema), watched,
+                    compiled_as(expected, panic_type))
     capfd.readouterr()
     assert_nothing_kept(grown)
+
+
+def raised(exception_type):
+    return lambda outcome: outcome[0] == "raised" and outcome[1] is exception_type
 
 
 def test_compile_recursion_error():
     schema = {BIG: cyclic_list()}
     watched = [schema, schema[BIG]]
-    grown = measure(lambda: compile_schema(schema), watched, times=20)
+    grown = measure(lambda: compile_schema(schema), watched, raised(RecursionError), times=20)
     assert_nothing_kept(grown, times=20)
 
 
-@pytest.mark.parametrize("call", [
-    pytest.param(lambda: compile_schema(), id="missing"),
-    pytest.param(lambda: compile_schema({}, {}), id="too-many"),
-    pytest.param(lambda: compile_schema({}, schema={}), id="twice"),
-    pytest.param(lambda: compile_schema(**{BIG: {}}), id="unexpected-keyword"),
-    pytest.param(lambda: compile_schema(**{"\ud800": {}}), id="surrogate-keyword"),
-    pytest.param(lambda: NativeValidator.validate(BIG, 1), id="wrong-self"),
-    pytest.param(lambda: NativeValidator(BIG), id="constructor"),
+@pytest.mark.parametrize(("call", "message"), [
+    pytest.param(lambda: compile_schema(), "missing 1 required", id="missing"),
+    pytest.param(lambda: compile_schema({}, {}), "takes 1 positional", id="too-many"),
+    pytest.param(lambda: compile_schema({}, schema={}), "multiple values", id="twice"),
+    pytest.param(lambda: compile_schema(**{BIG: {}}), "unexpected keyword",
+                 id="unexpected-keyword"),
+    pytest.param(lambda: compile_schema(**{"\ud800": {}}), "unexpected keyword",
+                 id="surrogate-keyword"),
+    # The method descriptor refuses a self of another type before the module is called.
+    pytest.param(lambda: NativeValidator.validate(BIG, 1), "doesn't apply to a 'str' object",
+                 id="wrong-self"),
+    pytest.param(lambda: NativeValidator(BIG), "No constructor defined", id="constructor"),
 ])
-def test_argument_errors(call):
-    assert_nothing_kept(measure(call, [BIG]))
+def test_argument_errors(call, message):
+    assert_nothing_kept(measure(call, [BIG], lambda outcome: raised(TypeError)(outcome)
+                                and message in outcome[2]))
 
 
 # ---------------------------------------------------------------------------
@@ -248,39 +291,68 @@ def without(name):
     return data
 
 
+# (data, what validate gives, what collect gives): validate "data" or None,
+# collect the messages of its entries or None, or the exception either raises.
 WALK_EXITS = [
-    pytest.param(valid(), id="valid"),
-    pytest.param(with_(flag=1), id="expected-bool"),
-    pytest.param(with_(count="x"), id="expected-int"),
-    pytest.param(with_(count=Index(ValueError)), id="index-raises"),
-    pytest.param(with_(count=Index(2 ** 70)), id="index-too-large"),
-    pytest.param(with_(count=-1), id="below-minimum"),
-    pytest.param(with_(count=11), id="above-maximum"),
-    pytest.param(with_(ratio=1), id="expected-float"),
-    pytest.param(with_(ratio=1.0), id="not-below-maximum"),
-    pytest.param(with_(name=2 ** 40), id="expected-str"),
-    pytest.param(with_(name=""), id="str-too-short"),
-    pytest.param(with_(name="x" * 9), id="str-too-long"),
-    pytest.param(with_(tags="x"), id="expected-list"),
-    pytest.param(with_(tags=[]), id="list-too-short"),
-    pytest.param(with_(tags=["a"] * 4), id="list-too-long"),
-    pytest.param(with_(by_key=[]), id="expected-dict"),
-    pytest.param(with_(by_key={BIG: 0}), id="not-above-minimum"),
-    pytest.param(with_(big={"inner": "x"}), id="missing-field"),
-    pytest.param(without("flag"), id="missing-root-field"),
-    pytest.param(with_(big={"inner": 1, "list": ["x", 2 ** 64, 3.0]}), id="several-items"),
-    pytest.param(with_(tags=("a",)), id="declined-tuple"),
-    pytest.param(with_(by_key={1: 1}), id="declined-key"),
-    pytest.param(with_(big={"inner": 1, "other": 2}), id="declined-unknown-field"),
-    pytest.param(with_(extra=1), id="declined-extra-key"),
-    pytest.param(with_(name="\ud800"), id="surrogate-value"),
-    pytest.param({"name": "\ud800"}, id="surrogate-with-missing-fields"),
-    pytest.param(with_(by_key={"\ud800": 1}), id="surrogate-key"),
-    pytest.param(with_(count=Index(KeyboardInterrupt)), id="interrupt"),
-    pytest.param(with_(count=Index(SystemExit)), id="system-exit"),
-    pytest.param(with_(count=Index(MemoryError)), id="memory-error"),
-    pytest.param([valid()], id="wrong-root"),
+    pytest.param(valid(), "data", [], id="valid"),
+    pytest.param(with_(flag=1), None, ["Expected bool"], id="expected-bool"),
+    pytest.param(with_(count="x"), None, ["Expected int"], id="expected-int"),
+    pytest.param(with_(count=Index(ValueError)), None, ["Expected int"], id="index-raises"),
+    pytest.param(with_(count=Index(2 ** 70)), None, ["Expected int"], id="index-too-large"),
+    pytest.param(with_(count=-1), None, ["Value -1 is less than minimum 0"], id="below-minimum"),
+    pytest.param(with_(count=11), None, ["Value 11 is greater than maximum 10"],
+                 id="above-maximum"),
+    pytest.param(with_(ratio=1), None, ["Expected float"], id="expected-float"),
+    pytest.param(with_(ratio=1.0), None, ["Value 1 must be less than 1"],
+                 id="not-below-maximum"),
+    pytest.param(with_(name=2 ** 40), None, ["Expected str"], id="expected-str"),
+    pytest.param(with_(name=""), None, ["String length 0 is shorter than minimum length 1"],
+                 id="str-too-short"),
+    pytest.param(with_(name="x" * 9), None, ["String length 9 is longer than maximum length 8"],
+                 id="str-too-long"),
+    pytest.param(with_(tags="x"), None, ["Expected list"], id="expected-list"),
+    pytest.param(with_(tags=[]), None, ["List length 0 is shorter than minimum length 1"],
+                 id="list-too-short"),
+    pytest.param(with_(tags=["a"] * 4), None, ["List length 4 is longer than maximum length 3"],
+                 id="list-too-long"),
+    pytest.param(with_(by_key=[]), None, ["Expected dict"], id="expected-dict"),
+    pytest.param(with_(by_key={BIG: 0}), None, ["Value 0 must be greater than 0"],
+                 id="not-above-minimum"),
+    pytest.param(with_(big={"inner": "x"}), None, ["Expected int", "Missing required field"],
+                 id="missing-field"),
+    pytest.param(without("flag"), None, ["Missing required field"], id="missing-root-field"),
+    pytest.param(with_(big={"inner": 1, "list": ["x", 2 ** 64, 3.0]}), None,
+                 ["Expected int"] * 3, id="several-items"),
+    pytest.param(with_(tags=("a",)), None, None, id="declined-tuple"),
+    pytest.param(with_(by_key={1: 1}), None, None, id="declined-key"),
+    pytest.param(with_(big={"inner": 1, "other": 2}), None, None, id="declined-unknown-field"),
+    pytest.param(with_(extra=1), None, None, id="declined-extra-key"),
+    pytest.param(with_(name="\ud800"), UnicodeEncodeError, UnicodeEncodeError,
+                 id="surrogate-value"),
+    pytest.param({"name": "\ud800"}, None, UnicodeEncodeError,
+                 id="surrogate-with-missing-fields"),
+    pytest.param(with_(by_key={"\ud800": 1}), "data", UnicodeEncodeError, id="surrogate-key"),
+    pytest.param(with_(count=Index(KeyboardInterrupt)), KeyboardInterrupt, KeyboardInterrupt,
+                 id="interrupt"),
+    pytest.param(with_(count=Index(SystemExit)), SystemExit, SystemExit, id="system-exit"),
+    # An Exception from __index__ makes the int unreadable, a violation: so MemoryError.
+    pytest.param(with_(count=Index(MemoryError)), None, ["Expected int"], id="memory-error"),
+    pytest.param([valid()], None, ["Expected dict"], id="wrong-root"),
 ]
+
+
+def walked_as(expected, data):
+    def check(outcome):
+        if isinstance(expected, type):
+            return outcome[0] == "raised" and outcome[1] is expected
+        if outcome[0] != "ok":
+            return False
+        if expected == "data":
+            return outcome[1] is data
+        if expected is None:
+            return outcome[1] is None
+        return [message for _, message, _ in outcome[1]] == expected
+    return check
 
 
 def watched_of(data):
@@ -290,12 +362,13 @@ def watched_of(data):
     return unshared([data, *values, *nested])
 
 
-@pytest.mark.parametrize("data", WALK_EXITS)
+@pytest.mark.parametrize(("data", "validated", "collected"), WALK_EXITS)
 @pytest.mark.parametrize("method", ["validate", "collect"])
-def test_walk_exits(method, data):
+def test_walk_exits(method, data, validated, collected):
     validator = compile_schema(SCHEMA)
     call = getattr(validator, method)
-    assert_nothing_kept(measure(lambda: call(data), [validator, *watched_of(data)]))
+    expected = walked_as(validated if method == "validate" else collected, data)
+    assert_nothing_kept(measure(lambda: call(data), [validator, *watched_of(data)], expected))
 
 
 class Panicking:
@@ -329,7 +402,9 @@ def test_walk_panics(method, fault, panic_type, capfd):
         data["b"] = 2
         getattr(validator, method)(data)
 
-    grown = measure(call, [validator, data], times=500)
+    message = BIG if fault == "from-python" else "dictionary changed size during iteration"
+    grown = measure(call, [validator, data], lambda outcome: outcome == (
+        "raised", panic_type, message), times=500)
     capfd.readouterr()
     data.clear()
     assert_nothing_kept(grown, times=500)
@@ -351,7 +426,8 @@ def test_walk_recursion_error(method):
             getattr(validator, method)(data)
         except RecursionError:
             outcomes.append("RecursionError")
-        outcomes.append(measure(lambda: getattr(validator, method)(data), [validator, data]))
+        outcomes.append(measure(lambda: getattr(validator, method)(data), [validator, data],
+                                raised(RecursionError)))
 
     size = threading.stack_size(64 * 1024)
     try:

@@ -337,25 +337,33 @@ def test_render_of_extreme_bounds():
 
 @pytest.mark.parametrize("container", ["list", "dict"])
 def test_key_freed_by_index_is_not_mistaken_for_a_new_key(container):
-    # The first record's key "inner" is a str of its own. An __index__ in the second
-    # record frees the first record and that key, then makes the third record, whose
-    # key (another text of the same size, likely at the freed key's address) names no
-    # field: the third record must still be read by its text, and fail.
-    class Replace:
-        def __index__(self):
-            holder[first] = None
-            gc.collect()
-            holder[third] = {"".join(["z"] * 5): [], "other": 1}
-            return 1
-
-    record = {"inner": ListValidator(NumberValidator(int)), "other": NumberValidator(int)}
+    """The records of a list (or the values of a Dict) share a memo of their key
+    objects. An __index__ in the second record frees the first record and its key,
+    then makes the third record, whose key, another text of the same size, takes the
+    freed key's address (texts this long come straight from the system allocator,
+    which hands the freed block back). That key names no field: the third record
+    must be read by its text, and fail."""
+    name = "n" * 600
+    record = {name: ListValidator(NumberValidator(int)), "other": NumberValidator(int)}
     wrap = ListValidator if container == "list" else DictValidator
     validator = compile_schema({"records": wrap(record)})
-    for _ in range(20):
-        records = [{"".join(["inn", "er"]): [], "other": 1}, {"other": 1, "inner": [Replace()]}, {}]
+    addresses = []
+
+    class Replace:
+        def __index__(self):
+            freed = id(next(iter(holder[first])))
+            holder[first] = None
+            holder[third] = {"".join(["z"] * 600): [], "other": 1}
+            addresses.append((freed, id(next(iter(holder[third])))))
+            return 1
+
+    for _ in range(5):
+        records = [{"".join(["n"] * 600): [], "other": 1}, {"other": 1, name: [Replace()]}, {}]
         if container == "list":
             holder, (first, third) = records, (0, 2)
         else:
             holder, (first, third) = dict(zip("xyz", records)), ("x", "z")
         del records
         assert validator.validate({"records": holder}) is None
+    # The case is the one described only where the address was taken over.
+    assert all(freed == taken for freed, taken in addresses), addresses
