@@ -29,7 +29,7 @@ import brindle_core  # noqa: E402  (native: not instrumented)
 from values import DictSub, FloatSub, Index, IntSub, ListSub, StrSub  # noqa: E402
 from validators import (  # noqa: E402
     BoolValidator, DictValidator, ListValidator, Named, NumberValidator, StringValidator,
-    Validator,
+    Validator, gates,
 )
 
 KEYS = ["a", "b", "c", "", "a.b", "x[0]", "é", "名前", "\U0001F600"]
@@ -82,11 +82,11 @@ def schema_of(fuzzed, depth=0):
     if kind == 4:  # something the native core declines or cannot read
         return fuzzed.pick([
             (StringValidator(regex="x"), UNSUPPORTED),
-            (Validator(coerce=True), UNSUPPORTED),
-            (Validator(custom_checks=[len]), UNSUPPORTED),
+            (gates(Validator(), coerce=True), UNSUPPORTED),
+            (gates(Validator(), custom_checks=[len]), UNSUPPORTED),
             (NumberValidator(complex), UNSUPPORTED),
             (DictValidator(Validator(), key_type=int), UNSUPPORTED),
-            (Validator(coerce=1), TypeError),
+            (gates(Validator(), coerce=1), TypeError),
             (StringValidator(min_len=-1), OverflowError),
             (NumberValidator(Named(5)), TypeError),
             (5, AttributeError),

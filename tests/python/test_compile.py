@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 from brindle_core import NativeValidator, compile_schema
 from validators import (
     BoolValidator, DictValidator, ListValidator, Named, NumberValidator, StringValidator,
-    Validator, growing_schema, logged, raise_, with_property,
+    Validator, gates, growing_schema, logged, raise_, with_property,
 )
 from values import Index
 
@@ -90,8 +90,8 @@ def numpy_like(name, module="numpy", **namespace):
     pytest.param(SchemaDict(a=Validator()), id="dict-subclass"),
     pytest.param({KeyStr("a"): Validator(), "é€😀": Validator(), "": Validator()},
                  id="str-subclass-and-unicode-keys"),
-    pytest.param(Validator(custom_checks=""), id="custom-checks-empty-str"),
-    pytest.param(Validator(coerce=numpy.False_), id="coerce-numpy-false"),
+    pytest.param(gates(Validator(), custom_checks=""), id="custom-checks-empty-str"),
+    pytest.param(gates(Validator(), coerce=numpy.False_), id="coerce-numpy-false"),
     pytest.param(of_class("StringValidator", StringValidator()), id="unrelated-class-same-name"),
 ])
 def test_supported(schema):
@@ -99,13 +99,13 @@ def test_supported(schema):
 
 
 @pytest.mark.parametrize("schema", [
-    pytest.param(Validator(coerce=True), id="coerce"),
-    pytest.param(Validator(coerce=numpy.True_), id="coerce-numpy-true"),
-    pytest.param(Validator(custom_checks=[len]), id="custom-checks"),
-    pytest.param(Validator(custom_checks="x"), id="custom-checks-str"),
-    pytest.param(Validator(when_condition=False), id="when-false"),
-    pytest.param(Validator(when_condition=""), id="when-empty"),
-    pytest.param(Validator(env_key=""), id="env-key-empty"),
+    pytest.param(gates(Validator(), coerce=True), id="coerce"),
+    pytest.param(gates(Validator(), coerce=numpy.True_), id="coerce-numpy-true"),
+    pytest.param(gates(Validator(), custom_checks=[len]), id="custom-checks"),
+    pytest.param(gates(Validator(), custom_checks="x"), id="custom-checks-str"),
+    pytest.param(gates(Validator(), when_condition=False), id="when-false"),
+    pytest.param(gates(Validator(), when_condition=""), id="when-empty"),
+    pytest.param(gates(Validator(), env_key=""), id="env-key-empty"),
     pytest.param(StringValidator(regex=""), id="regex-empty"),
     pytest.param(NumberValidator(complex), id="number-complex"),
     pytest.param(NumberValidator(Named("in")), id="number-prefix-of-int"),
@@ -147,19 +147,19 @@ NOT_A_STR = "'{}' object cannot be converted to 'PyString'"
                  id="type-name-surrogate"),
     pytest.param(of_class("X", Validator(), metaclass=NamedFive), TypeError,
                  NOT_A_STR.format("int"), id="class-name-int"),
-    pytest.param(Validator(coerce=1), TypeError, NOT_A_BOOL.format("int"), id="coerce-int"),
-    pytest.param(Validator(coerce=None), TypeError, NOT_A_BOOL.format("NoneType"),
+    pytest.param(gates(Validator(), coerce=1), TypeError, NOT_A_BOOL.format("int"), id="coerce-int"),
+    pytest.param(gates(Validator(), coerce=None), TypeError, NOT_A_BOOL.format("NoneType"),
                  id="coerce-none"),
-    pytest.param(Validator(coerce=Settings.Flag()), TypeError,
+    pytest.param(gates(Validator(), coerce=Settings.Flag()), TypeError,
                  NOT_A_BOOL.format("Settings.Flag"), id="coerce-qualname"),
-    pytest.param(Validator(coerce=of_class("X", Validator(), metaclass=NamelessQualname)),
+    pytest.param(gates(Validator(), coerce=of_class("X", Validator(), metaclass=NamelessQualname)),
                  TypeError, NOT_A_BOOL.format("<failed to extract type name>"),
                  id="coerce-qualname-not-str"),
     pytest.param(NumberValidator(int, exclusive_min=1), TypeError, NOT_A_BOOL.format("int"),
                  id="exclusive-min-int"),
     pytest.param(NumberValidator(int, exclusive_max=None), TypeError,
                  NOT_A_BOOL.format("NoneType"), id="exclusive-max-none"),
-    pytest.param(Validator(custom_checks=None), TypeError,
+    pytest.param(gates(Validator(), custom_checks=None), TypeError,
                  "object of type 'NoneType' has no len()", id="custom-checks-none"),
     pytest.param(NumberValidator(float, min="1"), TypeError, None, id="min-str"),
     pytest.param(NumberValidator(int, max=2**1024), OverflowError,
@@ -237,7 +237,7 @@ NUMBER_READS = ["_type_cls", "type_cls.__name__", "_min", "_max", "_exclusive_mi
     pytest.param(lambda log: logged(ListValidator(logged(Validator(), log, "item.")), log),
                  NODE, settings_reads() + ["_item_validator"] + settings_reads("item.")
                  + ["_min_len", "_max_len"], id="list"),
-    pytest.param(lambda log: logged(ListValidator(logged(Validator(env_key="E"), log,
+    pytest.param(lambda log: logged(ListValidator(logged(gates(Validator(), env_key="E"), log,
                                                          "item.")), log),
                  None, settings_reads() + ["_item_validator"] + [f"item.{name}" for name in GATES],
                  id="list-item-unsupported"),
@@ -249,16 +249,16 @@ NUMBER_READS = ["_type_cls", "type_cls.__name__", "_min", "_max", "_exclusive_mi
     pytest.param(lambda log: logged(DictValidator(logged(Validator(), log, "value."),
                                                   key_type=int), log), None,
                  settings_reads() + ["_key_type"], id="dict-validator-int-key"),
-    pytest.param(lambda log: logged(Validator(coerce=True), log), None, GATES[:1],
+    pytest.param(lambda log: logged(gates(Validator(), coerce=True), log), None, GATES[:1],
                  id="coerce"),
-    pytest.param(lambda log: logged(Validator(custom_checks=[len]), log), None, GATES[:2],
+    pytest.param(lambda log: logged(gates(Validator(), custom_checks=[len]), log), None, GATES[:2],
                  id="custom-checks"),
-    pytest.param(lambda log: logged(Validator(when_condition=False), log), None, GATES[:3],
+    pytest.param(lambda log: logged(gates(Validator(), when_condition=False), log), None, GATES[:3],
                  id="when-condition"),
-    pytest.param(lambda log: logged(Validator(env_key="E"), log), None, GATES, id="env-key"),
+    pytest.param(lambda log: logged(gates(Validator(), env_key="E"), log), None, GATES, id="env-key"),
     pytest.param(lambda log: logged(of_class("Other", Validator()), log), None,
                  settings_reads(), id="unknown-class"),
-    pytest.param(lambda log: logged(Validator(coerce=1), log), TypeError, GATES[:1],
+    pytest.param(lambda log: logged(gates(Validator(), coerce=1), log), TypeError, GATES[:1],
                  id="coerce-not-bool"),
     pytest.param(lambda log: logged(NumberValidator(int, min="x"), log), TypeError,
                  settings_reads() + NUMBER_READS[:1] + ["_min"], id="min-not-number"),
@@ -330,7 +330,8 @@ NO_BOOL_SLOT = "object of type '<class 'numpy.{}'>' does not define a '__bool__'
 ])
 @pytest.mark.parametrize("setting", ["coerce", "exclusive_min", "exclusive_max"])
 def test_bool_settings(setting, value, expected):
-    schema = NumberValidator(float, **{setting: value})
+    schema = (gates(NumberValidator(float), coerce=value) if setting == "coerce"
+              else NumberValidator(float, **{setting: value}))
     if isinstance(expected, tuple):
         error, message = expected
         with pytest.raises(error) as info:
@@ -349,7 +350,7 @@ SUPPORTED_LEAVES = {
     "float": lambda: NumberValidator(float), "bool": BoolValidator, "any": Validator,
 }
 UNSUPPORTED_LEAVES = {
-    "coerce": lambda: BoolValidator(coerce=True), "regex": lambda: StringValidator(regex="x"),
+    "coerce": lambda: gates(BoolValidator(), coerce=True), "regex": lambda: StringValidator(regex="x"),
     "number-bool": lambda: NumberValidator(bool),
     "int-keys": lambda: DictValidator(Validator(), key_type=int),
 }
@@ -504,7 +505,7 @@ def test_reference_counts_are_unchanged():
     checks = []
     key = "".join(["fie", "ld"])
     type_cls = Named("float")
-    leaf = StringValidator(min_len=length, custom_checks=checks)
+    leaf = gates(StringValidator(min_len=length), custom_checks=checks)
     number = NumberValidator(type_cls, min=bound, max=length)
     items = ListValidator(leaf, max_len=length)
     values = DictValidator(number)
@@ -513,8 +514,8 @@ def test_reference_counts_are_unchanged():
         {key: items, "values": values, "last": StringValidator(regex=key)},
         {key: items, "values": values, "last": ListValidator(leaf, min_len=bound)},
         {key: items, "values": values, "last": ListValidator(number, min_len=-1)},
-        {key: items, "values": values, "last": Validator(coerce=bound)},
-        {key: items, "values": values, "last": BoolValidator(custom_checks=bound)},
+        {key: items, "values": values, "last": gates(Validator(), coerce=bound)},
+        {key: items, "values": values, "last": gates(BoolValidator(), custom_checks=bound)},
         {key: items, "values": values, "last": None},
         {1: items, key: values},
     ]

@@ -15,7 +15,7 @@ import pytest
 from brindle_core import compile_schema
 from schemalib import DECLINED, python_collect, python_validate
 from validators import (
-    DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
+    DictValidator, ListValidator, NumberValidator, StringValidator, Validator, gates,
 )
 
 HERE = Path(__file__).resolve().parent
@@ -76,11 +76,11 @@ def hooked(location, hook):
         return NumberValidator(float, min=bound), "_min", 1.5
     if location == "__len__":
         checks = type("Checks", (), {"__len__": lambda s: hook(0)})()
-        return Validator(custom_checks=checks), "_custom_checks", ()
+        return gates(Validator(), custom_checks=checks), "_custom_checks", ()
     if location == "__bool__":
         # Read through its type's __bool__ slot: numpy's bool, recognised by name.
         flag = type("bool_", (), {"__module__": "numpy", "__bool__": lambda s: hook(False)})
-        return Validator(coerce=flag()), "_coerce", False
+        return gates(Validator(), coerce=flag()), "_coerce", False
     assert location == "__str__"
     # The class name comes from str() of the type's __name__, here a str subclass.
     name = type("Name", (str,), {"__str__": lambda s: hook("Validator")})("Validator")
@@ -349,7 +349,7 @@ def test_dict_with_a_million_keys():
 
 QUALNAME = r"""
 from brindle_core import compile_schema
-from validators import Validator, growing_schema
+from validators import Validator, gates, growing_schema
 
 try:
     compile_schema(growing_schema())
@@ -363,7 +363,7 @@ class Meta(type):
         return super().__getattribute__(name)
 
 try:
-    compile_schema(Validator(coerce=Meta("Flag", (), {{}})()))
+    compile_schema(gates(Validator(), coerce=Meta("Flag", (), {{}})()))
 except BaseException as error:
     print(type(error).__name__, error)
 """

@@ -20,7 +20,7 @@ import pytest
 from brindle_core import NativeValidator, compile_schema
 from validators import (
     BoolValidator, DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
-    raise_, with_property,
+    gates, raise_, with_property,
 )
 from values import Index
 
@@ -186,10 +186,10 @@ COMPILE_EXITS = [
     pytest.param(lambda p: big_fields({"\ud800": Validator()}), None,
                  id="unsupported-surrogate-key"),
     pytest.param(lambda p: big_fields(None), AttributeError, id="attribute-error"),
-    pytest.param(lambda p: big_fields(Validator(coerce=1)), TypeError, id="conversion-error"),
+    pytest.param(lambda p: big_fields(gates(Validator(), coerce=1)), TypeError, id="conversion-error"),
     pytest.param(lambda p: big_fields(StringValidator(min_len=-1)), OverflowError,
                  id="overflow-error"),
-    pytest.param(lambda p: big_fields(Validator(custom_checks=None)), TypeError, id="len-error"),
+    pytest.param(lambda p: big_fields(gates(Validator(), custom_checks=None)), TypeError, id="len-error"),
     pytest.param(lambda p: big_fields(NumberValidator(float, min="x")), TypeError,
                  id="float-error"),
     pytest.param(lambda p: big_fields(with_property(Validator(), "_env_key",

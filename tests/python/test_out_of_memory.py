@@ -16,7 +16,7 @@ import pytest
 
 from brindle_core import NativeValidator, compile_schema
 from validators import (BoolValidator, DictValidator, ListValidator, NumberValidator,
-                        StringValidator)
+                        StringValidator, gates)
 
 _testcapi = pytest.importorskip("_testcapi", reason="the interpreter has no _testcapi")
 if not hasattr(_testcapi, "set_nomemory"):
@@ -183,7 +183,7 @@ def test_compile(panic_type, capfd):
     pytest.param(lambda: NativeValidator(), "No constructor defined for NativeValidator",
                  id="constructor"),
     # The built-in type's __qualname__ is made on each read.
-    pytest.param(lambda: compile_schema(BoolValidator(coerce=None)),
+    pytest.param(lambda: compile_schema(gates(BoolValidator(), coerce=None)),
                  "'NoneType' object cannot be converted to 'PyBool'", id="conversion"),
 ])
 def test_raising(panic_type, capfd, call, message):

@@ -1,63 +1,43 @@
-"""Stand-ins for the validation library's Python validator classes.
+"""The validator classes the tests compile, and helpers that bend them.
 
-brindle_core recognises a validator by the exact ``__name__`` of its type and reads
-its settings from private attributes, so these plain classes are all a test needs.
-Every setting has a default that the native core accepts; any can be given by keyword:
+The classes are the example library's own (examples/schemalib.py): brindle_core
+recognises a validator by the exact ``__name__`` of its type and reads its settings
+from private attributes, so they are all a test needs. The gate settings that the
+library does not offer (coercion, conditions, environment keys), and values of its
+own that it would not accept, are set with ``gates``:
 
     NumberValidator(int, min=0)
-    ListValidator(StringValidator(min_len=1), max_len=3, coerce=True)
+    gates(StringValidator(min_len=1), coerce=True, custom_checks=None)
 
 ``logged`` copies a validator into one whose attribute reads are recorded in order,
 and ``with_property`` into one where a setting is computed by a function on each read.
 """
 
+import sys
+from pathlib import Path
 
-class Validator:
-    """Accepts anything; also holds the settings that every validator has."""
+# The tests' own child processes import this module too, without pytest's path.
+_EXAMPLES = str(Path(__file__).resolve().parents[2] / "examples")
+if _EXAMPLES not in sys.path:
+    sys.path.append(_EXAMPLES)
 
-    def __init__(self, *, coerce=False, custom_checks=(), when_condition=None, env_key=None):
-        self._coerce = coerce
-        self._custom_checks = custom_checks
-        self._when_condition = when_condition
-        self._env_key = env_key
-
-
-class StringValidator(Validator):
-    def __init__(self, *, min_len=None, max_len=None, regex=None, **common):
-        super().__init__(**common)
-        self._regex = regex
-        self._min_len = min_len
-        self._max_len = max_len
-
-
-class NumberValidator(Validator):
-    def __init__(self, type_cls=int, *, min=None, max=None, exclusive_min=False,
-                 exclusive_max=False, **common):
-        super().__init__(**common)
-        self._type_cls = type_cls
-        self._min = min
-        self._max = max
-        self._exclusive_min = exclusive_min
-        self._exclusive_max = exclusive_max
+from schemalib import (  # noqa: E402, F401 - re-exported for the tests
+    BoolValidator,
+    DictValidator,
+    ListValidator,
+    NumberValidator,
+    StringValidator,
+    Validator,
+)
 
 
-class BoolValidator(Validator):
-    pass
-
-
-class ListValidator(Validator):
-    def __init__(self, item_validator, *, min_len=None, max_len=None, **common):
-        super().__init__(**common)
-        self._item_validator = item_validator
-        self._min_len = min_len
-        self._max_len = max_len
-
-
-class DictValidator(Validator):
-    def __init__(self, value_validator, *, key_type=str, **common):
-        super().__init__(**common)
-        self._key_type = key_type
-        self._value_validator = value_validator
+def gates(validator, **settings):
+    """`validator` with its gate settings (`coerce`, `custom_checks`,
+    `when_condition`, `env_key`) set to exactly these values."""
+    for name, value in settings.items():
+        assert name in ("coerce", "custom_checks", "when_condition", "env_key"), name
+        setattr(validator, "_" + name, value)
+    return validator
 
 
 class Named:
