@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and tests brindle_core on CPython 3.9 (required) and on each newer CPython
 # up to 3.13 that this machine has, checks the type stubs on the oldest and the
-# newest of them, then runs the C++ unit tests. Ends with one summary line per
-# interpreter, one for the stubs and one for the C++ tests.
+# newest of them, checks the source rules that the compiler cannot (lint_sources.py),
+# then runs the C++ unit tests. Ends with one summary line per interpreter, one for
+# the stubs, one for the source rules and one for the C++ tests.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -56,6 +57,14 @@ else
         summary+=("Type stubs (stubtest, mypy --strict) on CPython $stub_versions: FAILED")
         failed=1
     fi
+fi
+
+echo "=== Source rules"
+if "${pythons[0]#* }" tools/lint_sources.py; then
+    summary+=("Source rules (tools/lint_sources.py): ok")
+else
+    summary+=("Source rules (tools/lint_sources.py): FAILED")
+    failed=1
 fi
 
 echo "=== C++ unit tests"
