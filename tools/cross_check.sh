@@ -24,9 +24,12 @@ for line in "${pythons[0]}" "${pythons[-1]}"; do
     include=$("${line#* }" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
     [[ " ${headers[*]} " == *" $include "* ]] || headers+=("$include")
 done
-# The flags of CMakeLists.txt's warning list and release build.
+# The flags of CMakeLists.txt's warning list and release build, and one more that
+# only this check can use: on targets whose long is 32 bits (Windows), a 64-bit
+# value that silently loses its top half is an error here.
 flags=(-std=c++20 -O3 -DNDEBUG -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
        -Wcast-align -Wunused -Woverloaded-virtual -Wformat=2 -Werror -Isrc
+       -Wshorten-64-to-32
        -fvisibility=hidden -fvisibility-inlines-hidden "-fmacro-prefix-map=$top/=")
 # The pieces without Python.h (CMakeLists.txt's brindle_pure) compile once per
 # target; the module's own sources once per header set.
@@ -52,12 +55,16 @@ for target in "${targets[@]}"; do
         for source in "${module[@]}"; do echo "$source h$n $include" >>"$jobs_file"; done
     done
     # The headers' pyconfig.h is Linux's: on Windows, 3.9's pyport.h would include
-    # <sys/select.h>, which MinGW lacks. pyconfig.h is read first, with that one
-    # POSIX header switched off (its include guard makes Python.h's read a no-op).
+    # <sys/select.h>, which MinGW lacks, and the sizes it states are not Windows's
+    # (a long and a wchar_t are half as wide there). pyconfig.h is read first, with
+    # that one POSIX header switched off and the sizes set as Windows has them (its
+    # include guard makes Python.h's read a no-op).
     shim=""
     if [[ $target == *-windows-* ]]; then
         shim="$out/pyconfig-windows.h"
-        printf '%s\n' '#include <pyconfig.h>' '#undef HAVE_SYS_SELECT_H' >"$shim"
+        printf '%s\n' '#include <pyconfig.h>' '#undef HAVE_SYS_SELECT_H' \
+            '#undef SIZEOF_LONG' '#define SIZEOF_LONG 4' \
+            '#undef SIZEOF_WCHAR_T' '#define SIZEOF_WCHAR_T 2' >"$shim"
     fi
     export bin out shim
     export flags_text="${flags[*]}"
