@@ -35,12 +35,11 @@ public:
     WalkContext() noexcept = default;
     explicit WalkContext(FirstPass) noexcept;
 
-    // Parks the failure that ends the walk. Every failure ends it: the walk's answer
-    // is then that exception, and nothing after it may run Python code or park
-    // another. The exception was made by the interpreter, whose allocation may have
-    // run a collection, and with it Python code.
+    // Parks the failure that ends the walk. Every failure ends it, at once, up to
+    // the root: the walk's answer is then that exception, so no step is taken after
+    // it (whatever Python code making the exception ran), and no second failure is
+    // parked.
     WalkOutcome fail(Failure error) {
-        clock_.python_may_run();
         failure_.emplace(std::move(error));
         return WalkOutcome::Failed;
     }

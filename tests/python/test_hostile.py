@@ -319,6 +319,45 @@ def test_walk_callbacks_changing_sizes(method, place, change, expected, panic_ty
         assert result is (data if expected[0] == [] else None)
 
 
+def test_a_collection_run_while_an_entry_is_made_changes_the_list(capfd):
+    """Making an entry's tuple may run a collection, before 3.12 in the allocation
+    itself, and with it a finalizer that clears the list being walked: the walk goes
+    on with the cursor's checks, and stops there."""
+    validator = compile_schema(ListValidator(NumberValidator(int, max=0)))
+    seen = set()
+    for attempt in range(40):
+        data = [5, 6, 7, 8]
+        ran = []
+
+        class Clears:
+            def __del__(self):
+                data.clear()
+                ran.append(1)
+
+        gc.collect()
+        threshold = gc.get_threshold()
+        cycle = Clears()
+        cycle.me = cycle  # garbage that only a collection frees
+        del cycle
+        # The next collection comes after a few more tracked allocations: the
+        # result list's, then one entry's or another's.
+        gc.set_threshold(gc.get_count()[0] + attempt % 4)
+        try:
+            entries = validator.collect(data)
+        finally:
+            gc.set_threshold(*threshold)
+        seen.add(len(entries))
+        assert ran
+        gc.collect()
+    if sys.version_info < (3, 12):
+        # Cleared before the walk (no entry), or mid-walk, after the first entry or
+        # a later one: never an entry for an item the list no longer holds.
+        assert seen <= {0, 1, 2, 3} and seen - {0}, seen
+    else:
+        # A collection waits for the interpreter's next check point, after the walk.
+        assert seen == {4}, seen
+
+
 # ---------------------------------------------------------------------------
 # Size
 

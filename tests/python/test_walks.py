@@ -185,6 +185,10 @@ CASES = [
                  False, id="list-of-records"),
     pytest.param({"a": Int(), "b": Int()}, {"a": 1, SameText("a"): 2},
                  [("b", "Missing required field", None)], False, id="shared-key-text"),
+    # Two fields with one name: a key names the first of them, in schema order.
+    pytest.param({"a": Int(), SameText("a"): Str()}, {"a": 1, SameText("a"): "s"},
+                 [("a", "Expected int", "s"), ("a", "Missing required field", None)], False,
+                 id="shared-field-name"),
 ]
 
 
