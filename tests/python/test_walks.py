@@ -107,6 +107,13 @@ CASES = [
     pytest.param(Int(min=5), TRUE, [("", "Value 1 is less than minimum 5", TRUE)], False,
                  id="bool-shown-as-1"),
     pytest.param(Int(max=2 ** 53), 2 ** 53 + 1, [], True, id="compared-as-double"),
+    # The same in a list, where items are read straight from their digits.
+    pytest.param(ListValidator(Int(max=2 ** 53)), [2 ** 53 + 1], [], True,
+                 id="item-compared-as-double"),
+    pytest.param(ListValidator(Int(max=576460752303423489, exclusive_max=True)),
+                 [5, 576460752303423488, 7],
+                 [("[1]", "Value 576460752303423488 must be less than 576460752303423500",
+                   576460752303423488)], False, id="item-equal-to-bound-as-double"),
     pytest.param(Int(min=0, exclusive_min=True), 0, [("", "Value 0 must be greater than 0", 0)],
                  False, id="exclusive-min"),
     pytest.param(Int(min=0), 0, [], True, id="inclusive-min"),
@@ -291,6 +298,22 @@ class TestMutationDuringWalk:
             assert result is (None if nested else outer)
         else:
             assert result == ([("[0][1]", "Expected int", "x")] if nested else [])
+
+    @pytest.mark.parametrize("method", ["validate", "collect"])
+    def test_records_appended_mid_walk_are_not_visited(self, method):
+        """A list is walked up to its length when the walk began, also after its
+        records ran Python code."""
+        records = []
+
+        class Appends:
+            def __index__(self):
+                records.append({"n": "bad", "m": 0})
+                return 1
+
+        records += [{"n": Appends(), "m": 0}, {"n": 1, "m": 0}]
+        validator = compile_schema(ListValidator({"n": Int(), "m": Validator()}))
+        result = getattr(validator, method)(records)
+        assert result == [] if method == "collect" else result is records
 
     def test_nested_call_on_same_validator(self):
         validator = compile_schema(ListValidator(Int(min=0)))
