@@ -151,19 +151,32 @@ struct RecordShape {
             static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
 }
 
+// Whether `key` is an exact compact ASCII str whose text is field `field`'s name.
+[[gnu::always_inline]] inline bool names_field_by_text(std::span<const FieldEntry> entries,
+                                                       std::size_t field, PyObject* key) noexcept {
+    return Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
+           same_text(entries[field].key, ascii_text(key));
+}
+
+// As names_field_by_text, and a key that does is remembered: in a loop whose dicts
+// share their key objects, only the first dict's keys come here.
+[[gnu::noinline]] bool remember_if_named(std::span<const FieldEntry> entries, std::size_t field,
+                                         PyObject* key, PyObject** memo_keys) noexcept {
+    if (!names_field_by_text(entries, field, key)) return false;
+    memo_keys[field] = key;
+    return true;
+}
+
 // Whether `key` names field `field` of a record with distinct names, by a test that
-// calls nothing: the memo's key object for that field, or an exact compact ASCII
-// str with its text (which the memo then keeps). With `memo_keys` null, by text.
+// calls nothing that can run Python code: the memo's key object for that field, or
+// an exact compact ASCII str with its text (which the memo then keeps). With
+// `memo_keys` null, by text alone.
 [[gnu::always_inline]] inline bool names_field(std::span<const FieldEntry> entries,
                                                std::size_t field, PyObject* key,
                                                PyObject** memo_keys) noexcept {
-    if (memo_keys != nullptr && memo_keys[field] == key) [[likely]] return true;
-    if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
-        same_text(entries[field].key, ascii_text(key))) {
-        if (memo_keys != nullptr) memo_keys[field] = key;
-        return true;
-    }
-    return false;
+    if (memo_keys == nullptr) return names_field_by_text(entries, field, key);
+    if (memo_keys[field] == key) [[likely]] return true;
+    return remember_if_named(entries, field, key, memo_keys);
 }
 
 // Where a record's quick pass stopped: the cursor, handed over, with the entry it
@@ -190,7 +203,8 @@ template <bool WithMemo>
     if (static_cast<std::size_t>(dict_length(object)) != shape.entries.size()) {
         return Quick::Invalid;
     }
-    if (!shape.distinct) [[unlikely]] {
+    // A memo serves only records whose names are distinct (RecordShape::memoizable).
+    if (!WithMemo && !shape.distinct) [[unlikely]] {
         // A key's text may then name an earlier field than its position's.
         stop.dict = object;
         stop.at.cursor.emplace(object, clock);

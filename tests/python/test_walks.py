@@ -196,6 +196,10 @@ CASES = [
     pytest.param({"a": Int(), SameText("a"): Str()}, {"a": 1, SameText("a"): "s"},
                  [("a", "Expected int", "s"), ("a", "Missing required field", None)], False,
                  id="shared-field-name"),
+    pytest.param(ListValidator({"a": Int(), SameText("a"): Str()}),
+                 [{"a": 1, SameText("a"): "s"}],
+                 [("[0].a", "Expected int", "s"), ("[0].a", "Missing required field", None)],
+                 False, id="shared-field-name-in-records"),
 ]
 
 
