@@ -131,16 +131,20 @@ private:
 };
 
 // What a record check needs of its node, read once per check.
+//
+// A schema dict can hold two field names of one text (str subclasses with an
+// equality of their own). No dict satisfies such a node: its keys, exact strs, have
+// as many texts as it has entries, one more than the node's names; and where some are
+// str subclasses, the re-check of check_record_rest finds the repeated field named by
+// none (a key names the first field of its text). So this walk need not tell such
+// nodes apart: whichever field it matches a key to first, the answer is Invalid.
 struct RecordShape {
-    explicit RecordShape(const ValidatorNode& node) noexcept
-        : entries(node.entries()), distinct(node.field_index().distinct()) {}
+    explicit RecordShape(const ValidatorNode& node) noexcept : entries(node.entries()) {}
 
-    // Whether a loop's memo can serve: the names are distinct, so that a key's text
-    // alone decides its field in every dict, and few enough for the memo.
-    bool memoizable() const noexcept { return distinct && entries.size() <= KeyMemo::kSize; }
+    // Whether a loop's memo can serve: no more fields than it holds.
+    bool memoizable() const noexcept { return entries.size() <= KeyMemo::kSize; }
 
     std::span<const FieldEntry> entries;
-    bool distinct;
 };
 
 // The text of a compact ASCII str, which is its UTF-8 text.
@@ -167,7 +171,7 @@ struct RecordShape {
     return true;
 }
 
-// Whether `key` names field `field` of a record with distinct names, by a test that
+// Whether `key` names field `field` of a record, by a test that
 // calls nothing that can run Python code: the memo's key object for that field, or
 // an exact compact ASCII str with its text (which the memo then keeps). With
 // `memo_keys` null, by text alone.
@@ -180,9 +184,8 @@ struct RecordShape {
 }
 
 // Where a record's quick pass stopped: the cursor, handed over, with the entry it
-// took last and did not settle (no entry, for a record whose names are not
-// distinct). The fields before that entry's index were settled in schema order.
-// Like DictStop, set only where the quick pass stops with NeedsFull.
+// took last and did not settle. The fields before that entry's index were settled in
+// schema order. Like DictStop, set only where the quick pass stops with NeedsFull.
 struct RecordStop {
     DictStop at;
     PyObject* dict;   // the record, lent until the cursor holds it
@@ -202,15 +205,6 @@ template <bool WithMemo>
     // Equal sizes first: a missing field or an extra key fails before any value is read.
     if (static_cast<std::size_t>(dict_length(object)) != shape.entries.size()) {
         return Quick::Invalid;
-    }
-    // A memo serves only records whose names are distinct (RecordShape::memoizable).
-    if (!WithMemo && !shape.distinct) [[unlikely]] {
-        // A key's text may then name an earlier field than its position's.
-        stop.dict = object;
-        stop.at.cursor.emplace(object, clock);
-        stop.at.index = 0;
-        stop.at.key = nullptr;
-        return Quick::NeedsFull;
     }
     PyObject** memo_keys = WithMemo ? memo->keys() : nullptr;
     const std::span<const FieldEntry> entries = shape.entries;
@@ -245,7 +239,6 @@ template <bool WithMemo>
     if (!context.enter()) return WalkOutcome::Failed;
     FieldFinder fields(node);
     const std::span<const FieldEntry> entries = fields.entries();
-    const bool distinct = fields.distinct();
     if (stop.at.index != 0) fields.matched(stop.at.index - 1);
     PyObject* key = stop.at.key;
     PyObject* value = stop.at.value;
@@ -261,7 +254,7 @@ template <bool WithMemo>
         std::size_t field = fields.expected();
         if (key_named) {
             key_named = false;
-        } else if (!(distinct && field < entries.size() &&
+        } else if (!(field < entries.size() &&
                      names_field(entries, field, key, memo != nullptr ? memo->keys() : nullptr))) {
             std::string_view text;
             if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
