@@ -16,8 +16,9 @@
 //    and when it yields more entries than it held when the cursor was made.
 // 4. A cursor lends its container's objects. Code that may run Python code holds
 //    what it uses first: an integer read holds the value it reads, and a cursor
-//    holds its container before anything may run Python code (each() does it
-//    before every full check, and a checked step faults on a cursor that does not).
+//    holds its container before anything may run Python code (a dict's from the
+//    start; a list's from before each()'s first full check, and a checked step
+//    faults on a list cursor that does not).
 // 5. A restart hands over the cursor itself, never an index or a position: the
 //    starting length and the count of entries taken travel with it.
 #pragma once
@@ -86,13 +87,30 @@ public:
     // The index of the item returned last.
     Py_ssize_t index() const noexcept { return index_ - 1; }
 
+    // How each() runs its loop of quick checks: in a function of its own (Apart),
+    // where a small check taken by value keeps everything in registers, or inline
+    // (Inline), where a large one shares the caller's frame with its state.
+    enum class QuickLoop : std::uint8_t { Apart, Inline };
+
     // Visits the items left. `quick_valid(item)` answers for an item by a check that
     // can run no Python code: true passes over it. Otherwise `full(item)` checks it,
     // and may run Python code (the list is held first); its false ends the visit,
     // and each() returns false. While the clock stands the items are read in a loop
-    // that keeps its state in registers and makes no call but full's.
-    template <class QuickValid, class Full>
+    // that makes no call but full's.
+    template <QuickLoop Loop = QuickLoop::Apart, class QuickValid, class Full>
     [[gnu::always_inline]] bool each(QuickValid&& quick_valid, Full&& full);
+
+    // Visits the items left with `full(item)` alone, for items that no quick check
+    // can answer for (containers): the list is held first, and its false ends the
+    // visit, as for each().
+    template <class Full>
+    [[gnu::always_inline]] bool each_full(Full&& full) {
+        hold();
+        while (PyObject* item = next()) {
+            if (!full(item)) return false;
+        }
+        return true;
+    }
 
     // Whether `quick_valid` accepts every item of `list`. Nothing can change the
     // list while checks that run no Python code look at it, so no step is checked.
@@ -109,6 +127,28 @@ public:
 
 private:
     bool stands() const noexcept { return clock_.now() == since_; }
+
+    // The index of the first item from `index` on that `quick_valid` does not
+    // accept, or `size`: a loop of its own, which makes no call and so keeps its
+    // state in registers (the check's own settings too, taken by value), laid out
+    // straight.
+    template <class QuickValid>
+    [[gnu::noinline]] static Py_ssize_t quick_run(PyObject* const* items, Py_ssize_t index,
+                                                  Py_ssize_t size, QuickValid quick_valid) {
+        return quick_run_inline(items, index, size, quick_valid);
+    }
+
+    template <class QuickValid>
+    [[gnu::always_inline]] static Py_ssize_t quick_run_inline(PyObject* const* items,
+                                                              Py_ssize_t index, Py_ssize_t size,
+                                                              QuickValid& quick_valid) {
+        for (; index < size; ++index) {
+            PyObject* item = items[index];
+            if (item == nullptr) [[unlikely]] api_call_failed();  // a list still being filled
+            if (!quick_valid(item)) [[unlikely]] break;
+        }
+        return index;
+    }
 
     PyObject* item_at(Py_ssize_t index) const {
         PyObject* item = PyList_GET_ITEM(list_, index);
@@ -132,25 +172,19 @@ private:
     bool held_ = false;
 };
 
-template <class QuickValid, class Full>
+template <ListCursor::QuickLoop Loop, class QuickValid, class Full>
 inline bool ListCursor::each(QuickValid&& quick_valid, Full&& full) {
     if (stands()) [[likely]] {
         PyObject* const* const items = reinterpret_cast<PyListObject*>(list_)->ob_item;
         const Py_ssize_t size = start_size_;
         Py_ssize_t index = index_;
         for (;;) {
-            // The quick loop, alone in its own loop so that it lays out straight.
-            PyObject* item = nullptr;
-            while (index < size) {
-                PyObject* next = items[index++];
-                if (next == nullptr) [[unlikely]] api_call_failed();
-                if (!quick_valid(next)) [[unlikely]] {
-                    item = next;
-                    break;
-                }
-            }
+            index = Loop == QuickLoop::Apart ? quick_run(items, index, size, quick_valid)
+                                             : quick_run_inline(items, index, size, quick_valid);
             index_ = index;
-            if (item == nullptr) return true;
+            if (index == size) return true;
+            PyObject* item = items[index++];
+            index_ = index;
             hold();
             if (!full(item)) return false;
             if (!stands()) [[unlikely]] break;  // the checked steps take over
@@ -166,39 +200,29 @@ inline bool ListCursor::each(QuickValid&& quick_valid, Full&& full) {
 struct DictStop;
 
 // Steps through a dict's own storage in insertion order (PyDict_Next), faulting
-// when Python code run between steps changed the dict under it.
+// when Python code run between steps changed the dict under it. A cursor holds its
+// dict from the start: a walk makes one only where Python code may run before it is
+// done (a quick pass steps through a record with no cursor, DictCursor::quick_steps).
 class DictCursor {
 public:
-    // For code that may run Python code anywhere: holds the dict and checks every step.
+    // For code that may run Python code anywhere: every step is checked.
     explicit DictCursor(PyObject* dict) noexcept
-        : DictCursor(dict, PythonClock::kEverywhere, PythonClock::kNever) {
-        hold();
-    }
+        : DictCursor(dict, PythonClock::kEverywhere, PythonClock::kNever) {}
     // For a walk: see the rules above.
     DictCursor(PyObject* dict, const PythonClock& clock) noexcept
         : DictCursor(dict, clock, clock.now()) {}
-    ~DictCursor() {
-        if (held_) Py_DECREF(dict_);
-    }
+    ~DictCursor() { Py_XDECREF(dict_); }
     // Hands the cursor over, with its reference (a restart goes on with it).
     DictCursor(DictCursor&& other) noexcept
-        : dict_(other.dict_),
+        : dict_(std::exchange(other.dict_, nullptr)),
           clock_(other.clock_),
           since_(other.since_),
           start_size_(other.start_size_),
           countdown_(other.countdown_),
-          pos_(other.pos_),
-          held_(std::exchange(other.held_, false)) {}
+          pos_(other.pos_) {}
     DictCursor& operator=(DictCursor&&) = delete;
     DictCursor(const DictCursor&) = delete;
     DictCursor& operator=(const DictCursor&) = delete;
-
-    void hold() noexcept {
-        if (!held_) {
-            Py_INCREF(dict_);
-            held_ = true;
-        }
-    }
 
     // Sets the next key and value, lent by the dict; false at the end.
     bool next(PyObject*& key, PyObject*& value) {
@@ -235,7 +259,9 @@ private:
           clock_(&clock),
           since_(since),
           start_size_(PyDict_GET_SIZE(dict)),
-          countdown_(start_size_) {}
+          countdown_(start_size_) {
+        Py_INCREF(dict);
+    }
 
     bool stands() const noexcept { return clock_->now() == since_; }
 
@@ -246,7 +272,6 @@ private:
     }
 
     bool next_checked(PyObject*& key, PyObject*& value) {
-        if (!held_) [[unlikely]] raise_fault("a dict was stepped through after Python code ran, unheld");
         if (PyDict_GET_SIZE(dict_) != start_size_) [[unlikely]] {
             raise_fault("dictionary changed size during iteration");
         }
@@ -256,13 +281,12 @@ private:
         return true;
     }
 
-    PyObject* dict_;  // lent by the caller until hold()
+    PyObject* dict_;  // owned; null once handed over
     const PythonClock* clock_;
     std::uint64_t since_;
     Py_ssize_t start_size_;
     Py_ssize_t countdown_;
     Py_ssize_t pos_ = 0;
-    bool held_ = false;
 };
 
 // Where DictCursor::quick_steps() stopped: the cursor, made after the entry stopped

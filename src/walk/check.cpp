@@ -162,25 +162,25 @@ struct RecordShape {
            same_text(entries[field].key, ascii_text(key));
 }
 
-// As names_field_by_text, and a key that does is remembered: in a loop whose dicts
-// share their key objects, only the first dict's keys come here.
-[[gnu::noinline]] bool remember_if_named(std::span<const FieldEntry> entries, std::size_t field,
-                                         PyObject* key, PyObject** memo_keys) noexcept {
-    if (!names_field_by_text(entries, field, key)) return false;
-    memo_keys[field] = key;
-    return true;
+// names_field_by_text out of line, for keys a loop's memo does not know: in a loop
+// whose dicts share their key objects, only the first dict's keys come here.
+[[gnu::noinline]] bool names_field_apart(std::span<const FieldEntry> entries, std::size_t field,
+                                         PyObject* key) noexcept {
+    return names_field_by_text(entries, field, key);
 }
 
-// Whether `key` names field `field` of a record, by a test that
-// calls nothing that can run Python code: the memo's key object for that field, or
-// an exact compact ASCII str with its text (which the memo then keeps). With
-// `memo_keys` null, by text alone.
+// Whether `key` names field `field` of a record, by a test that calls nothing that
+// can run Python code: the memo's key object for that field, or an exact compact
+// ASCII str with its text (which the memo then keeps). With `memo_keys` null, by
+// text alone.
 [[gnu::always_inline]] inline bool names_field(std::span<const FieldEntry> entries,
                                                std::size_t field, PyObject* key,
                                                PyObject** memo_keys) noexcept {
     if (memo_keys == nullptr) return names_field_by_text(entries, field, key);
     if (memo_keys[field] == key) [[likely]] return true;
-    return remember_if_named(entries, field, key, memo_keys);
+    if (!names_field_apart(entries, field, key)) return false;
+    memo_keys[field] = key;
+    return true;
 }
 
 // Where a record's quick pass stopped: the cursor, handed over, with the entry it
@@ -235,7 +235,6 @@ template <bool WithMemo>
 [[gnu::noinline]] WalkOutcome check_record_rest(const ValidatorNode& node, RecordStop& stop,
                                                 WalkContext& context, KeyMemo* memo) {
     DictCursor& cursor = *stop.at.cursor;
-    cursor.hold();
     if (!context.enter()) return WalkOutcome::Failed;
     FieldFinder fields(node);
     const std::span<const FieldEntry> entries = fields.entries();
@@ -314,7 +313,7 @@ template <bool WithMemo>
     RecordStop stop;
     Quick answer = Quick::Valid;
     WalkOutcome outcome = WalkOutcome::Valid;
-    items.each(
+    items.each<ListCursor::QuickLoop::Inline>(
         [&](PyObject* item) __attribute__((always_inline)) {
             answer = quick_record<WithMemo>(shape, item, context.clock(), &memo, stop);
             return answer == Quick::Valid;
@@ -342,12 +341,20 @@ template <NodeKind Kind>
             return check_records<true>(item, list, context);
         }
         return check_records<false>(item, list, context);
+    } else if constexpr (kContainerKind<Kind>) {
+        ListCursor items(list, context.clock());
+        WalkOutcome outcome = WalkOutcome::Valid;
+        items.each_full([&](PyObject* element) {
+            outcome = check_kind<Kind>(item, {}, element, context);
+            return outcome == WalkOutcome::Valid;
+        });
+        return outcome;
     } else {
         ListCursor items(list, context.clock());
         const QuickSettings<Kind> settings = quick_settings<Kind>(item);
         WalkOutcome outcome = WalkOutcome::Valid;
         items.each(
-            [&](PyObject* element) __attribute__((always_inline)) {
+            [settings](PyObject* element) __attribute__((always_inline)) {
                 return quick_check<Kind>(settings, element) == Quick::Valid;
             },
             [&](PyObject* element) {
@@ -382,7 +389,6 @@ template <class Check>
 [[gnu::always_inline]] inline WalkOutcome each_value(PyObject* dict, WalkContext& context,
                                                      Check&& check) {
     DictCursor cursor(dict, context.clock());
-    cursor.hold();
     if (context.first_pass()) [[unlikely]] return values_loop<true>(cursor, context, check);
     return values_loop<false>(cursor, context, check);
 }

@@ -228,16 +228,21 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
 // the full walk, in order, so the entries come as the walk would make them.
 template <NodeKind Kind>
 WalkOutcome Collector::walk_items(const ValidatorNode& item, PyObject* list) {
-    const QuickSettings<Kind> settings = quick_settings<Kind>(item);
     WalkOutcome outcome = WalkOutcome::Valid;
     ListCursor cursor(list, context.clock());
-    cursor.each(
-        [&](PyObject* lent) { return quick_check<Kind>(settings, lent) == Quick::Valid; },
-        [&](PyObject* lent) {
-            OwnedRef element = OwnedRef::borrow(lent);
-            Step step(*this, cursor.index());
-            return absorb(walk(item, element.get()), outcome);
-        });
+    auto full = [&](PyObject* lent) {
+        OwnedRef element = OwnedRef::borrow(lent);
+        Step step(*this, cursor.index());
+        return absorb(walk(item, element.get()), outcome);
+    };
+    if constexpr (kContainerKind<Kind>) {
+        cursor.each_full(full);
+    } else {
+        const QuickSettings<Kind> settings = quick_settings<Kind>(item);
+        cursor.each(
+            [settings](PyObject* lent) { return quick_check<Kind>(settings, lent) == Quick::Valid; },
+            full);
+    }
     return outcome;
 }
 
@@ -247,7 +252,6 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     const ValidatorNode& value_node = node.child();
     WalkOutcome outcome = WalkOutcome::Valid;
     DictCursor cursor(object, context.clock());
-    cursor.hold();
     PyObject* lent_key = nullptr;
     PyObject* lent_value = nullptr;
     while (cursor.next(lent_key, lent_value)) {
@@ -282,7 +286,6 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
 
     WalkOutcome outcome = WalkOutcome::Valid;
     DictCursor cursor(object, context.clock());
-    cursor.hold();
     OwnedRef key;
     OwnedRef value;
     while (cursor.next(key, value)) {
