@@ -63,10 +63,13 @@ done
 
 if [ $# -eq 0 ]; then
     # Instrumented frames are several times larger: a 50-level walk no longer fits
-    # the 64 KiB thread stack of that test (it raises RecursionError instead, as it
+    # the small thread stack of that test (it raises RecursionError instead, as it
     # should), so that one case, which is about frame sizes, is left out here.
+    # AddressSanitizer keeps freed blocks in quarantine and never hands one straight
+    # back, so the case of a key taking a freed key's address cannot be set up.
     set -- tests/python \
-        --deselect "tests/python/test_depth.py::test_deep_tree_on_a_small_stack[shallow]"
+        --deselect "tests/python/test_depth.py::test_deep_tree_on_a_small_stack[shallow]" \
+        --deselect "tests/python/test_walks.py::test_key_freed_by_index_is_not_mistaken_for_a_new_key"
 fi
 
 echo "=== Running the tests under the sanitizers"
