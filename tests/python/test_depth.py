@@ -1,7 +1,7 @@
 """Deep trees: the walks answer at 10,000 levels (or at the deepest tree the compiler
-builds where the interpreter bounds C recursion), and trees as deep as the compiling thread's stack allows stay
-harmless on threads with far smaller stacks: the walks raise RecursionError, and
-the release of the tree does not recurse at all."""
+builds where the interpreter bounds C recursion), and trees as deep as the compiling
+thread's stack allows stay harmless on threads with far smaller stacks: the walks
+raise RecursionError, and the release of the tree does not recurse at all."""
 
 import subprocess
 import sys
@@ -12,6 +12,7 @@ import pytest
 CHILD = r"""
 import sys, threading
 from validators import ListValidator, NumberValidator
+from values import SMALL_STACK
 from brindle_core import compile_schema
 
 sys.setrecursionlimit(1_000_000)
@@ -34,7 +35,7 @@ def release():
     validator = None
     results.append("released")
 
-threading.stack_size(64 * 1024)
+threading.stack_size(SMALL_STACK)
 for target in (walk, release):
     thread = threading.Thread(target=target)
     thread.start()
@@ -45,8 +46,10 @@ print(results)
 
 @pytest.mark.parametrize(("depth", "expected"), [
     pytest.param(50, [True, True, "released"], id="shallow"),
-    # Deep enough for a 64 KiB stack, and within what 3.12's own recursion guard allows.
-    pytest.param(1400, ["maximum recursion depth exceeded while validating"] * 2 + ["released"],
+    # Far too deep for the small stack, and within what 3.12's own recursion guard
+    # lets the compiler build.
+    pytest.param(1400,
+                 ["maximum recursion depth exceeded while validating"] * 2 + ["released"],
                  id="deeper-than-the-thread-allows"),
 ])
 def test_deep_tree_on_a_small_stack(depth, expected):
@@ -110,6 +113,7 @@ def test_deep_schemas(kind):
 SAME_DEPTH = r"""
 import threading
 from validators import ListValidator, NumberValidator
+from values import SMALL_STACK
 from brindle_core import compile_schema
 
 def outcome(call):
@@ -120,7 +124,7 @@ def outcome(call):
 
 schema, valid, invalid = NumberValidator(int), 1, "x"
 cases = []
-for depth in range(1, 400):
+for depth in range(1, 400 * SMALL_STACK // 65536):
     schema, valid, invalid = ListValidator(schema), [valid], [invalid]
     cases.append((depth, compile_schema(schema), valid, invalid))
 
@@ -132,7 +136,7 @@ def walk():
             differ.append((depth, seen))
     differ.append("done")
 
-threading.stack_size(64 * 1024)
+threading.stack_size(SMALL_STACK)
 thread = threading.Thread(target=walk)
 thread.start()
 thread.join()

@@ -22,7 +22,7 @@ from validators import (
     BoolValidator, DictValidator, ListValidator, NumberValidator, StringValidator, Validator,
     gates, raise_, with_property,
 )
-from values import Index
+from values import SMALL_STACK, Index, levels_beyond
 
 TIMES = 1000
 BIG = "k" * 4096  # a field name, and so a path, of 4 KiB
@@ -415,21 +415,21 @@ def test_walk_recursion_error(method):
     """On a thread whose stack is too small for the tree, every call raises
     RecursionError and gives everything back."""
     schema, data = NumberValidator(int), 1
-    for _ in range(300):
+    for _ in range(levels_beyond(300)):
         schema, data = {BIG: schema}, {BIG: data}
     validator = compile_schema(ListValidator(schema))
     data = [data]
+    call = getattr(validator, method)
     outcomes = []
 
     def run():
         try:
-            getattr(validator, method)(data)
+            call(data)
         except RecursionError:
             outcomes.append("RecursionError")
-        outcomes.append(measure(lambda: getattr(validator, method)(data), [validator, data],
-                                raised(RecursionError)))
+        outcomes.append(measure(lambda: call(data), [validator, data], raised(RecursionError)))
 
-    size = threading.stack_size(64 * 1024)
+    size = threading.stack_size(SMALL_STACK)
     try:
         thread = threading.Thread(target=run)
         thread.start()

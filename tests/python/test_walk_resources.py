@@ -63,13 +63,18 @@ def test_validate_on_valid_data_allocates_nothing():
     tracemalloc.start()
     try:
         repeat(10)
-        probe = growth(0)
-        loaded = growth(20000)
+        # The probe's own accounting varies by a few dozen bytes from one probe to
+        # the next on some interpreters (3.14): several of them bound it.
+        probes = [growth(0) for _ in range(3)]
+        loaded = [growth(20000), growth(40000)]
     finally:
         tracemalloc.stop()
         gc.enable()
-    # Bytes exactly; blocks up to one either way: the interpreter's free lists can
-    # shift one block between two probes, where an allocation per call would show
-    # as thousands.
-    assert loaded[0] == probe[0]
-    assert abs(loaded[1] - probe[1]) <= 1
+    # A byte kept per call would show as 20,000 bytes or more, a block per call as
+    # thousands; the probes' own noise is a few dozen bytes and a block or two.
+    low = min(bytes_ for bytes_, _ in probes)
+    high = max(bytes_ for bytes_, _ in probes)
+    for bytes_, blocks in loaded:
+        assert low - 256 <= bytes_ <= high + 256, (probes, loaded)
+        assert min(b for _, b in probes) - 2 <= blocks <= max(b for _, b in probes) + 2, (
+            probes, loaded)

@@ -2,6 +2,9 @@
 built-in types and objects that are integers only through __index__."""
 
 
+import os
+
+
 class IntSub(int):
     pass
 
@@ -39,3 +42,15 @@ class Index:
 
     def __repr__(self):
         return f"Index({self.value!r})"
+
+
+# The small thread stack of the tests that exhaust one: 128 KiB, or the platform's
+# minimum where that is larger. Less is no use: glibc on aarch64 allows no less, and
+# from 3.14 on the interpreter itself loses memory at each RecursionError on a
+# 64 KiB thread.
+SMALL_STACK = max(128 * 1024, os.sysconf("SC_THREAD_STACK_MIN") if hasattr(os, "sysconf") else 0)
+
+
+def levels_beyond(levels_at_64k):
+    """Tree levels that exhaust SMALL_STACK as `levels_at_64k` exhaust 64 KiB."""
+    return levels_at_64k * SMALL_STACK // (64 * 1024)
