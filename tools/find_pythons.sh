@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Prints "<version> <path>" for each CPython from 3.9 to 3.13 found on this machine:
+# Prints "<version> <path>" for each CPython from 3.9 to 3.15 found on this machine:
 # pyenv's versions first (highest patch release), then pythonX.Y on PATH.
 set -u
 roots=()
 if command -v pyenv >/dev/null 2>&1; then roots+=("$(pyenv root)"); fi
 roots+=("${PYENV_ROOT:-$HOME/.pyenv}")
-for minor in 9 10 11 12 13; do
+for minor in 9 10 11 12 13 14 15; do
     version="3.$minor"
     found=""
     for root in "${roots[@]}"; do

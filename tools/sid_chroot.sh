@@ -24,7 +24,8 @@ case "$arch" in
         packages=python3.14-dev,python3.15-dev,python3.14-venv,python3.15-venv,g++,make,git,ca-certificates,libgtest-dev,cmake
         ;;
     arm64)
-        packages=python3.13,python3.14,python3.15,python3.13-venv,python3.14-venv,python3.15-venv,ca-certificates
+        # The -dev packages bring arm64's own pyconfig.h, which wheels are built against.
+        packages=python3.13-dev,python3.14-dev,python3.15-dev,python3.13-venv,python3.14-venv,python3.15-venv,ca-certificates
         ;;
     *) echo "error: unknown architecture $arch (amd64 or arm64)" >&2; exit 2 ;;
 esac
@@ -63,6 +64,12 @@ if [ "$arch" = arm64 ] && [ "$(uname -m)" != aarch64 ]; then
     fi
 fi
 
+# Nothing may stay mounted in a chroot that is removed (in_sid.sh mounts /proc).
+for old in "$root" "$root.building"; do
+    findmnt -rn -o TARGET | { grep -F "$old/" || true; } | sort -r | while read -r target; do
+        umount "$target" || umount -l "$target"
+    done
+done
 mkdir -p "$cache"
 building="$root.building"
 rm -rf "$building"

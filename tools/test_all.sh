@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and tests brindle_core on CPython 3.9 (required) and on each newer CPython
-# up to 3.13 that this machine has, checks the type stubs on the oldest and the
+# up to 3.15 that this machine has (3.14 and 3.15 otherwise in a Debian sid chroot,
+# where this machine can make one: tools/sid_suites.sh), checks the type stubs on the oldest and the
 # newest of them, checks the source rules that the compiler cannot (lint_sources.py),
 # then runs the C++ unit tests. Ends with one summary line per interpreter, one for
 # the stubs, one for the source rules and one for the C++ tests.
@@ -57,6 +58,22 @@ else
         summary+=("Type stubs (stubtest, mypy --strict) on CPython $stub_versions: FAILED")
         failed=1
     fi
+fi
+
+# CPython 3.14 and 3.15, where this machine has not got them, from Debian sid in a
+# chroot (made on first use, kept in a cache folder outside the repository).
+missing=()
+for version in 3.14 3.15; do
+    printf '%s\n' "${pythons[@]}" | grep -q "^$version " || missing+=("$version")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "=== CPython ${missing[*]} from Debian sid (tools/sid_suites.sh)"
+    sid_log=build/sid-suites.log
+    mkdir -p build
+    tools/sid_suites.sh "${missing[@]}" | tee "$sid_log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
+    mapfile -t sid_lines < <(grep -E '^(CPython|Type stubs)' "$sid_log")
+    summary+=("${sid_lines[@]}")
 fi
 
 echo "=== Source rules"
