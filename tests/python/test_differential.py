@@ -2,6 +2,7 @@
 and values: the same entries (the offending objects themselves), the same verdicts,
 the same declines and the same exceptions."""
 
+import builtins
 import math
 import os
 
@@ -85,6 +86,11 @@ scalars = st.one_of(
 )
 
 
+# The interpreter's other built-in mapping (3.15 on), which is no dict: a record or a
+# Dict given one must answer as for any other non-dict.
+MAPPINGS = [builtins.frozendict] if hasattr(builtins, "frozendict") else []
+
+
 def any_values():
     return st.recursive(
         scalars,
@@ -94,6 +100,7 @@ def any_values():
             st.lists(inner, max_size=3).map(ListSub),
             st.dictionaries(st.sampled_from(KEYS), inner, max_size=4),
             st.dictionaries(st.sampled_from(KEYS), inner, max_size=3).map(DictSub),
+            *[st.dictionaries(st.sampled_from(KEYS), inner, max_size=3).map(m) for m in MAPPINGS],
             st.dictionaries(st.one_of(st.integers(0, 2), st.sampled_from(["\ud800", "a"])),
                             inner, max_size=2),
         ),
@@ -112,8 +119,9 @@ def value_for(schema, draw):
         if draw(st.integers(0, 7)) == 0:
             keys.append(draw(st.sampled_from(KEYS)))
         keys = draw(st.permutations(keys))
-        return {key: (value_for(schema[key], draw) if key in schema else draw(scalars))
-                for key in keys}
+        return draw(st.sampled_from([dict] * 7 + MAPPINGS))(
+            {key: (value_for(schema[key], draw) if key in schema else draw(scalars))
+             for key in keys})
     kind = type(schema).__name__
     if kind == "ListValidator":
         size = draw(st.integers(0, 4))
@@ -121,7 +129,8 @@ def value_for(schema, draw):
         return draw(st.sampled_from([list, list, ListSub, tuple]))(items)
     if kind == "DictValidator":
         keys = draw(st.lists(st.sampled_from(KEYS), max_size=3, unique=True))
-        return {key: value_for(schema._value_validator, draw) for key in keys}
+        return draw(st.sampled_from([dict] * 7 + MAPPINGS))(
+            {key: value_for(schema._value_validator, draw) for key in keys})
     if kind == "NumberValidator" and schema._type_cls is int:
         return draw(st.one_of(st.integers(-20, 20), scalars))
     if kind == "NumberValidator":
