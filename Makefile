@@ -1,5 +1,5 @@
 # brindle_core: make demo, make test (see README.md).
-.PHONY: all demo test test-python test-cpp clean bench sanitize fuzz dist wheels compilers cross-check
+.PHONY: all demo test test-python test-cpp clean bench sanitize fuzz dist wheels wheels-aarch64 compilers cross-check
 
 all: test
 
@@ -28,11 +28,16 @@ fuzz:
 dist:
 	tools/check_dist.sh
 
-# manylinux_2_17_x86_64 wheels for CPython 3.9-3.13 built with zig, repaired and shown by
+# manylinux_2_17_x86_64 wheels for CPython 3.9-3.15 (3.14 and 3.15 in the sid chroot) built with zig, repaired and shown by
 # auditwheel, each tested installed in a fresh venv; the zig wheel against a GCC build
 # on the record workloads. make wheels PYTHONS="3.9 3.12" builds only those.
 wheels:
 	tools/build_wheels.sh $(PYTHONS)
+
+# manylinux_2_17_aarch64 wheels for CPython 3.13-3.15 built here with zig, each tested
+# installed in the arm64 sid chroot under emulation (about half an hour; not in CI).
+wheels-aarch64:
+	BRINDLE_WHEEL_ARCH=aarch64 tools/build_wheels.sh $(PYTHONS)
 
 # The C++ tests and the Python suite on 3.9 with GCC 12, GCC 11, clang 16 and zig's clang.
 compilers:

@@ -18,6 +18,9 @@ cd "$top"
 root=$(tools/sid_chroot.sh "$arch")
 src="$root/work/brindle_core"
 mkdir -p "$src"
+# One run at a time per chroot: each replaces the copy of the tree and mounts /proc.
+exec 9>"$root.lock"
+flock 9
 
 # The working tree, afresh: what was deleted here goes there too.
 find "$src" -mindepth 1 -maxdepth 1 ! -name .venv ! -name build ! -name dist -exec rm -rf {} +

@@ -14,7 +14,7 @@ root="$top/build/zig"
 tools="$root/tools"
 python=$(tools/find_pythons.sh | sed -n '$s/^[^ ]* //p')  # the newest: auditwheel wants 3.10+
 if [ -z "$python" ]; then
-    echo "error: no CPython from 3.9 to 3.13 was found" >&2
+    echo "error: no CPython from 3.9 to 3.15 was found" >&2
     exit 1
 fi
 if [ ! -x "$tools/bin/python" ]; then
