@@ -6,6 +6,8 @@
 #   gcc-11    Debian's g++-11, libstdc++
 #   clang-16  Debian's clang++-16, libstdc++
 #   zig       zig's clang (from the `ziglang` package) with its libc++, for glibc 2.17
+#   gcc-16    Debian sid's GCC 16, in the sid chroot (tools/in_sid.sh): the C++ unit
+#             tests, and the Python suite on sid's CPython 3.14 instead of 3.9
 # Installs the Debian compilers and GoogleTest when they are missing (as root with
 # apt-get); zig's build of the C++ tests builds GoogleTest from Debian's sources,
 # because the installed one is built for libstdc++. Each compiler gets its own
@@ -15,7 +17,7 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(gcc-12 gcc-11 clang-16 zig)
+[ ${#names[@]} -gt 0 ] || names=(gcc-12 gcc-11 clang-16 zig gcc-16)
 
 python=$(tools/find_pythons.sh | awk '$1 == "3.9" { print $2 }')
 if [ -z "$python" ]; then
@@ -42,9 +44,54 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" || exit 1
 fi
 
+# GCC 16 is sid's own compiler: everything runs in the chroot, whose logs come back.
+sid_gcc16() {
+    local script root logs
+    script='mkdir -p build/compilers
+g++ --version | head -n 1 >build/compilers/gcc-16-version
+PYTHON=python3.14 BRINDLE_CPP_BUILD_DIR=$PWD/build/compilers/gcc-16/cpp tools/run_cpp_tests.sh \
+    >build/compilers/gcc-16-cpp.log 2>&1; echo $? >build/compilers/gcc-16-cpp.status
+if BRINDLE_BUILD_SUFFIX=-gcc-16 tools/build_venv.sh /usr/bin/python3.14 .venv/compilers-gcc-16 \
+        tests/requirements.txt >build/compilers/gcc-16-build.log 2>&1; then
+    .venv/compilers-gcc-16/bin/python -m pytest -q -p no:cacheprovider tests/python \
+        >build/compilers/gcc-16-pytest.log 2>&1; echo $? >build/compilers/gcc-16-pytest.status
+else
+    echo build >build/compilers/gcc-16-pytest.status
+fi
+true'
+    if ! tools/in_sid.sh amd64 "$script"; then
+        summary+=("gcc-16: not run (no Debian sid chroot here)")
+        return
+    fi
+    root=$(tools/sid_chroot.sh amd64)
+    logs="$root/work/brindle_core/build/compilers"
+    local version cpp py result
+    version=$(cat "$logs/gcc-16-version")
+    cpp="failed"
+    if [ "$(cat "$logs/gcc-16-cpp.status")" = 0 ]; then
+        cpp="ok ($(grep -oE 'out of [0-9]+' "$logs/gcc-16-cpp.log" | tail -n 1 | sed 's/out of //') passed)"
+    else
+        tail -n 30 "$logs/gcc-16-cpp.log"
+        failed=1
+    fi
+    result=$(grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$logs/gcc-16-pytest.log" 2>/dev/null \
+        | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
+    case "$(cat "$logs/gcc-16-pytest.status")" in
+        0) py="ok ($result)" ;;
+        build) py="BUILD FAILED"; tail -n 30 "$logs/gcc-16-build.log"; failed=1 ;;
+        *) py="FAILED ($result)"; grep -E '^(FAILED|ERROR) ' "$logs/gcc-16-pytest.log" | head; failed=1 ;;
+    esac
+    summary+=("gcc-16 ($version): C++ unit tests $cpp; Python suite on 3.14 $py")
+}
+
 summary=()
 failed=0
 for name in "${names[@]}"; do
+    if [ "$name" = gcc-16 ]; then
+        echo "=== gcc-16 (Debian sid, in its chroot): C++ unit tests and the Python suite on 3.14"
+        sid_gcc16
+        continue
+    fi
     cmake_args=""
     case "$name" in
         gcc-12) cc=gcc; cxx=g++ ;;
@@ -55,7 +102,7 @@ for name in "${names[@]}"; do
             cc="$bin/cc"; cxx="$bin/c++"
             cmake_args="-DCMAKE_AR=$bin/ar -DCMAKE_RANLIB=$bin/ranlib"
             ;;
-        *) echo "error: unknown compiler $name (gcc-12, gcc-11, clang-16, zig)" >&2; exit 2 ;;
+        *) echo "error: unknown compiler $name (gcc-12, gcc-11, clang-16, zig, gcc-16)" >&2; exit 2 ;;
     esac
     version=$("$cxx" --version | head -n 1)
     echo "=== $name ($version): C++ unit tests"

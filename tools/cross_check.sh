@@ -8,7 +8,11 @@
 # the one platform-specific header, is Linux's (a real Windows or macOS build uses
 # its own). On Linux, where linking needs no interpreter library, the module is
 # linked too, with its export list (a macOS link would build zig's libc++ for it
-# once more and prove little beyond). Ends with one line per target.
+# once more and prove little beyond). Then, in the Debian sid chroot where one can be
+# had (tools/in_sid.sh), the module's sources once more with sid's GCC 16 against
+# CPython 3.14's and 3.15's headers with Py_GIL_DISABLED defined, as a free-threaded
+# (3.14t) build compiles them: no such interpreter can be installed here, so this
+# shows only that the code builds for that ABI. Ends with one line per target.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -106,6 +110,23 @@ for target in "${targets[@]}"; do
         failed=1
     fi
 done
+echo "=== free-threaded ABI (Py_GIL_DISABLED), GCC 16 in the sid chroot"
+script='status=0
+for version in 3.14 3.15; do
+    for source in '"${module[*]}"'; do
+        g++ ${flags_text} -isystem /usr/include/python$version -DPy_GIL_DISABLED=1 \
+            -c $source -o /dev/null || { echo "FAILED: $source ($version)"; status=1; }
+    done
+done
+exit $status'
+flags_text="${flags[*]}"
+flags_text=${flags_text//-Wshorten-64-to-32/}  # clang's only
+tools/in_sid.sh amd64 "flags_text='$flags_text'; $script"
+case $? in
+    0) summary+=("free-threaded ABI (Py_GIL_DISABLED, CPython 3.14 and 3.15 headers, GCC 16): ok (compiled; -Werror)") ;;
+    3) summary+=("free-threaded ABI: not checked (no Debian sid chroot here)") ;;
+    *) summary+=("free-threaded ABI (Py_GIL_DISABLED): FAILED"); failed=1 ;;
+esac
 echo
 echo "=== Summary"
 printf '%s\n' "${summary[@]}"
