@@ -210,7 +210,11 @@ for line in "${pythons[@]}"; do
         continue
     fi
     echo "=== CPython $version: auditwheel repair"
-    if ! "$auditwheel" repair --plat "$plat" -w dist "$raw"/brindle_core-*.whl; then
+    # auditwheel names only this machine's platforms; another's it takes from the
+    # wheel ("auto"), and `auditwheel show` below says which it is.
+    plat_arg=$plat
+    [ "$arch" = "$(uname -m)" ] || plat_arg=auto
+    if ! "$auditwheel" repair --plat "$plat_arg" -w dist "$raw"/brindle_core-*.whl; then
         summary+=("CPython $version: AUDITWHEEL REPAIR FAILED ($arch)")
         failed=1
         continue

@@ -74,7 +74,11 @@ mkdir -p "$cache"
 building="$root.building"
 rm -rf "$building"
 echo "making the sid chroot for $arch in $root (a few minutes)" >&2
-debootstrap --arch="$arch" --variant=minbase --include="$packages" sid "$building" "$mirror" >&2
+if ! debootstrap --arch="$arch" --variant=minbase --include="$packages" sid "$building" "$mirror" >&2; then
+    tail -n 5 "$building/debootstrap/debootstrap.log" >&2 2>/dev/null || true
+    echo "cannot make the sid chroot: debootstrap failed (Debian's package servers unreachable?)" >&2
+    exit 3
+fi
 # What pip inside the chroot needs to reach the package index.
 cp /etc/resolv.conf "$building/etc/resolv.conf"
 echo 'Acquire::Check-Valid-Until "false";' >"$building/etc/apt/apt.conf.d/99snapshot"
