@@ -72,6 +72,11 @@ stage_headers() {  # stage_headers VERSION INCLUDE-DIR PYCONFIG
     cp "$3" "$headers/$arch/python$1/pyconfig.h"
 }
 if [ "$arch" = aarch64 ] && [ -z "${BRINDLE_IN_SID:-}" ]; then
+    if ! command -v aarch64-linux-gnu-strip >/dev/null && ! command -v llvm-strip >/dev/null \
+            && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+        { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+            binutils-aarch64-linux-gnu; } >&2
+    fi
     root64=$(tools/sid_chroot.sh arm64) || { echo "error: no arm64 sid chroot here" >&2; exit 1; }
     for version in "${wanted[@]}"; do
         pyconfig="$root64/usr/include/aarch64-linux-gnu/python$version/pyconfig.h"
@@ -187,7 +192,12 @@ for line in "${pythons[@]}"; do
         cross=(SETUPTOOLS_EXT_SUFFIX=".cpython-${abi#cp}-aarch64-linux-gnu.so"
                _PYTHON_HOST_PLATFORM=linux-aarch64)
         include="$headers/$arch/python$version"
-        system="-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64"
+        # A strip that reads aarch64 objects (scikit-build-core strips the module; a
+        # strip for this machine alone fails, and the module keeps libc++'s debug
+        # information, 7 MB of it).
+        strip=$(command -v aarch64-linux-gnu-strip || command -v llvm-strip) \
+            || { summary+=("CPython $version: no strip for aarch64 (binutils-aarch64-linux-gnu)"); failed=1; continue; }
+        system="-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 -DCMAKE_STRIP=$strip"
     else
         include=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
         multiarch=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("MULTIARCH") or "")')

@@ -21,7 +21,8 @@ mirror=${BRINDLE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 case "$arch" in
     amd64)
-        packages=python3.14-dev,python3.15-dev,python3.14-venv,python3.15-venv,g++,make,git,ca-certificates,libgtest-dev,cmake
+        # binutils for aarch64: its strip, for the aarch64 wheels built here.
+        packages=python3.14-dev,python3.15-dev,python3.14-venv,python3.15-venv,g++,make,git,ca-certificates,libgtest-dev,cmake,binutils-aarch64-linux-gnu
         ;;
     arm64)
         # The -dev packages bring arm64's own pyconfig.h, which wheels are built against.
@@ -31,6 +32,17 @@ case "$arch" in
 esac
 
 if [ -x "$root/usr/bin/python3.14" ] && [ -f "$root/.complete" ]; then
+    # A chroot made with an older package list gets the packages added since.
+    if [ "$(cat "$root/.packages" 2>/dev/null)" != "$packages" ] && [ "$(id -u)" -eq 0 ]; then
+        echo "adding packages to the sid chroot for $arch" >&2
+        cp /etc/resolv.conf "$root/etc/resolv.conf"
+        if chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin:/usr/sbin:/sbin DEBIAN_FRONTEND=noninteractive \
+                /bin/sh -c "apt-get update -q && apt-get install -y -q ${packages//,/ }" >&2; then
+            echo "$packages" >"$root/.packages"
+        else
+            echo "warning: packages could not be added to the sid chroot" >&2
+        fi
+    fi
     echo "$root"
     exit 0
 fi
@@ -82,6 +94,7 @@ fi
 # What pip inside the chroot needs to reach the package index.
 cp /etc/resolv.conf "$building/etc/resolv.conf"
 echo 'Acquire::Check-Valid-Until "false";' >"$building/etc/apt/apt.conf.d/99snapshot"
+echo "$packages" >"$building/.packages"
 touch "$building/.complete"
 rm -rf "$root"
 mv "$building" "$root"
