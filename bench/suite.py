@@ -44,6 +44,13 @@ FLOORS = {
     "100,000 ints": brindle_floor.ints,
     "10,000 floats": brindle_floor.floats,
     "1,000 fields": brindle_floor.wide,
+    "small containers": brindle_floor.small,
+    "1,000 users, 10 bad": brindle_floor.users,
+}
+COLLECT_FLOOR = "C++ collect floor"
+# Hand-written collects: the boolean check per record, entries only for the bad ones.
+COLLECT_FLOORS = {
+    "1,000 users, 10 bad": brindle_floor.users_collect,
 }
 
 
@@ -93,6 +100,12 @@ def build_rows(workloads):
                 wrong.append(f"{FLOOR} on {workload.name} ({label}): "
                              f"{'accepted' if expected else 'rejected'}")
             timed.append((FLOOR, "f(d)", {"f": floor}))
+            collect_floor = COLLECT_FLOORS.get(workload.name)
+            if collect_floor is not None and expected:
+                entries = collect_floor(data)
+                if entries != brindle_core.compile_schema(workload.schema).collect(data):
+                    wrong.append(f"{COLLECT_FLOOR} on {workload.name} ({label}): {entries}")
+                timed.append((COLLECT_FLOOR, "f(d)", {"f": collect_floor}))
             rows.append((workload, label, data, timed))
     if wrong:
         sys.exit("WRONG ANSWERS, nothing timed:\n  " + "\n  ".join(wrong))
@@ -304,6 +317,12 @@ def floor_table(results) -> list:
              " collect / floor | collect / validate | fastest peer / validate | per item: floor,"
              " validate, collect |", "|---" * 9 + "|"]
     for (workload, label), times in results.items():
+        if COLLECT_FLOOR in times:
+            # collect on data with a few errors, against a collect written by hand.
+            floor, collect = times[COLLECT_FLOOR], times["brindle collect"]
+            lines.append(f"| {workload.name}, {label}: collect | {fmt_ns(floor)} (collect floor) | "
+                         f" |  | {fmt_ns(collect)} | {collect / floor:.2f}× |  |  |  |")
+            continue
         if label != "valid":
             continue
         floor, validate, collect = (times[n] for n in (FLOOR, "brindle validate", "brindle collect"))
@@ -394,7 +413,7 @@ def run(source):
     differences, agreed = semantic_differences()
 
     results = {}
-    names = [name for name, _, _ in rows[0][3] if name != FLOOR]
+    names = [name for name, _, _ in rows[0][3] if name not in (FLOOR, COLLECT_FLOOR)]
     for workload, label, data, timed in rows:
         print(f"timing {workload.name}, {label}", file=sys.stderr, flush=True)
         results[(workload, label)] = per_call_ns_side_by_side(timed, data)

@@ -183,6 +183,106 @@ def py_document(d) -> bool:
     return True
 
 
+# (c') a request body of many small containers: 63 dicts and 61 lists, most of a few
+# entries, where the cost paid once per container shows.
+TEAM = {
+    "name": StringValidator(min_len=1, max_len=64),
+    "lead": StringValidator(min_len=1, max_len=64),
+    "active": BoolValidator(),
+    "members": ListValidator(StringValidator(min_len=1, max_len=64), max_len=50),
+}
+SMALL_DEPARTMENT = {
+    "name": StringValidator(min_len=1, max_len=64),
+    "budget": NumberValidator(float, min=0.0),
+    "headcount": NumberValidator(int, min=0, max=100_000),
+    "teams": ListValidator(TEAM),
+}
+SMALL_DOCUMENT = {
+    "meta": {"version": NumberValidator(int, min=1, max=10),
+             "source": StringValidator(min_len=1, max_len=64)},
+    "org": {"name": StringValidator(min_len=1, max_len=100),
+            "departments": ListValidator(SMALL_DEPARTMENT)},
+}
+
+
+def small_document() -> dict:
+    def team(d, t):
+        return {"name": f"team {d}.{t}", "lead": f"lead {d}.{t}", "active": (d + t) % 3 != 0,
+                "members": [f"member {d}.{t}.{m}" for m in range(6)]}
+    return {
+        "meta": {"version": 3, "source": "importer"},
+        "org": {"name": "Example Ltd", "departments": [
+            {"name": f"department {d}", "budget": 1000.0 * (d + 1), "headcount": 30 + d,
+             "teams": [team(d, t) for t in range(5)]}
+            for d in range(10)]},
+    }
+
+
+def _str_in(x, low, high) -> bool:
+    return isinstance(x, str) and low <= len(x) <= high
+
+
+def py_team(t) -> bool:
+    if not isinstance(t, dict) or len(t) != 4:
+        return False
+    try:
+        name, lead, active, members = t["name"], t["lead"], t["active"], t["members"]
+    except KeyError:
+        return False
+    if not (_str_in(name, 1, 64) and _str_in(lead, 1, 64) and type(active) is bool):
+        return False
+    if not isinstance(members, list) or len(members) > 50:
+        return False
+    return all(_str_in(m, 1, 64) for m in members)
+
+
+def py_small_department(d) -> bool:
+    if not isinstance(d, dict) or len(d) != 4:
+        return False
+    try:
+        name, budget, headcount, teams = d["name"], d["budget"], d["headcount"], d["teams"]
+    except KeyError:
+        return False
+    if not _str_in(name, 1, 64) or not isinstance(budget, float) or budget < 0.0:
+        return False
+    if not (isinstance(headcount, int) and 0 <= headcount <= 100_000):
+        return False
+    return isinstance(teams, list) and all(py_team(t) for t in teams)
+
+
+def py_small_document(d) -> bool:
+    if not isinstance(d, dict) or len(d) != 2:
+        return False
+    try:
+        meta, org = d["meta"], d["org"]
+    except KeyError:
+        return False
+    if not isinstance(meta, dict) or len(meta) != 2 or not isinstance(org, dict) or len(org) != 2:
+        return False
+    try:
+        version_, source, name, departments = meta["version"], meta["source"], org["name"], org["departments"]
+    except KeyError:
+        return False
+    if not (isinstance(version_, int) and 1 <= version_ <= 10 and _str_in(source, 1, 64)):
+        return False
+    if not _str_in(name, 1, 100) or not isinstance(departments, list):
+        return False
+    return all(py_small_department(x) for x in departments)
+
+
+def py_users(d) -> bool:
+    if not isinstance(d, dict) or len(d) != 1 or "users" not in d:
+        return False
+    users = d["users"]
+    return isinstance(users, list) and all(py_record(r) for r in users)
+
+
+# One violation in every 100th record, of the kinds whose entries the collect floor
+# builds (ints, strs, bools and lengths; no float needs rendering).
+USER_VIOLATIONS = [("age", -1), ("name", ""), ("active", 1), ("age", 151), ("email", "ab"),
+                   ("id", 0), ("name", "n" * 41), ("tags", ["t"] * 9), ("active", 0), ("tags", ["ok", ""])]
+
+
 # (d) 100,000 ints against a range, and (e) 10,000 str keys to bounded floats.
 INT_LOW, INT_HIGH = 0, 1_000_000
 FLOAT_LOW, FLOAT_HIGH = 0.0, 1e6
@@ -264,6 +364,14 @@ def workloads() -> List[Workload]:
                   (("departments", "d5", "staff", 7, "age"), 12),
                   (("departments", "d7", "staff", 2, "email"), DELETE),
                   (("departments", "d9", "staff", 19, "skills", 0), "")]),
+        Workload("small containers", SMALL_DOCUMENT, small_document(), py_small_document,
+                 [(("meta", "version"), 11),
+                  (("org", "departments", 4, "teams", 2, "members", 5), ""),
+                  (("org", "departments", 9, "headcount"), -1)]),
+        Workload("1,000 users, 10 bad", {"users": ListValidator(RECORD)},
+                 {"users": [record(i) for i in range(1000)]}, py_users,
+                 [(("users", 50 + 100 * k, field), value)
+                  for k, (field, value) in enumerate(USER_VIOLATIONS)]),
         Workload("100,000 ints", ListValidator(NumberValidator(int, min=INT_LOW, max=INT_HIGH)),
                  ints, py_ints, [((99_999,), -1)], items=100_000),
         Workload("10,000 floats", DictValidator(NumberValidator(float, min=FLOAT_LOW, max=FLOAT_HIGH)),

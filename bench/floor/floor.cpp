@@ -341,6 +341,193 @@ struct Document {
     }
 };
 
+// A request body of many small containers: meta, and an org of departments, each of
+// teams, each of members.
+struct Meta {
+    static constexpr std::size_t size = 2;
+    static inline FieldNames<size> fields = {{"version", "source"}};
+
+    template <std::size_t I>
+    static Verdict check(PyObject* value) {
+        if constexpr (I == 0) return int_in<1, 10>(value);
+        else return str_in<1, 64>(value);
+    }
+};
+
+struct Team {
+    static constexpr std::size_t size = 4;
+    static inline FieldNames<size> fields = {{"name", "lead", "active", "members"}};
+
+    template <std::size_t I>
+    static Verdict check(PyObject* value) {
+        if constexpr (I == 0 || I == 1) return str_in<1, 64>(value);
+        else if constexpr (I == 2) return is_bool(value);
+        else return list_of<50>(value, [](PyObject* member) { return str_in<1, 64>(member); });
+    }
+};
+
+struct SmallDepartment {
+    static constexpr std::size_t size = 4;
+    static inline FieldNames<size> fields = {{"name", "budget", "headcount", "teams"}};
+
+    template <std::size_t I>
+    static Verdict check(PyObject* value) {
+        if constexpr (I == 0) return str_in<1, 64>(value);
+        else if constexpr (I == 1) return float_in<false>(value, 0.0, HUGE_VAL);
+        else if constexpr (I == 2) return int_in<0, 100'000>(value);
+        else return list_of(value, [](PyObject* team) { return record_of<Team>(team); });
+    }
+};
+
+struct Org {
+    static constexpr std::size_t size = 2;
+    static inline FieldNames<size> fields = {{"name", "departments"}};
+
+    template <std::size_t I>
+    static Verdict check(PyObject* value) {
+        if constexpr (I == 0) return str_in<1, 100>(value);
+        else return list_of(value, [](PyObject* dept) { return record_of<SmallDepartment>(dept); });
+    }
+};
+
+struct SmallDocument {
+    static constexpr std::size_t size = 2;
+    static inline FieldNames<size> fields = {{"meta", "org"}};
+
+    template <std::size_t I>
+    static Verdict check(PyObject* value) {
+        if constexpr (I == 0) return record_of<Meta>(value);
+        else return record_of<Org>(value);
+    }
+};
+
+// {"users": [record, ...]}, and its collect: each record checked by the boolean check,
+// the entries built only for the records that fail it.
+struct Users {
+    static constexpr std::size_t size = 1;
+    static inline FieldNames<size> fields = {{"users"}};
+
+    template <std::size_t I>
+    static Verdict check(PyObject* value) {
+        return list_of(value, [](PyObject* item) { return record_of<Record>(item); });
+    }
+};
+
+[[gnu::cold]] PyObject* decline_collect() {
+    PyErr_SetString(PyExc_NotImplementedError,
+                    "the collect floor builds the entries of its workload's violations only");
+    return nullptr;
+}
+
+// Appends (path, message, value) to `entries`; false with the exception set.
+bool add_entry(PyObject* entries, const char* path, PyObject* message, PyObject* value) {
+    if (message == nullptr) return false;
+    PyObject* entry = Py_BuildValue("(sNO)", path, message, value);
+    if (entry == nullptr) return false;
+    int added = PyList_Append(entries, entry);
+    Py_DECREF(entry);
+    return added == 0;
+}
+
+// The entries of an int field within [low, high]; 0 where it passes, -1 on error, 1 added.
+int int_entry(PyObject* entries, const char* path, PyObject* value, long long low, long long high) {
+    long long number = 0;
+    Verdict read = read_int(value, number);
+    if (read == Error) return -1;
+    if (read == Invalid) return add_entry(entries, path, PyUnicode_FromString("Expected int"), value) ? 1 : -1;
+    if (number < low) {
+        return add_entry(entries, path, PyUnicode_FromFormat("Value %lld is less than minimum %lld",
+                                                             number, low), value) ? 1 : -1;
+    }
+    if (number > high) {
+        return add_entry(entries, path, PyUnicode_FromFormat("Value %lld is greater than maximum %lld",
+                                                             number, high), value) ? 1 : -1;
+    }
+    return 0;
+}
+
+int str_entry(PyObject* entries, const char* path, PyObject* value, Py_ssize_t low, Py_ssize_t high) {
+    if (!is_str(value)) return add_entry(entries, path, PyUnicode_FromString("Expected str"), value) ? 1 : -1;
+    Py_ssize_t size = 0;
+    if (!PyUnicode_IS_COMPACT_ASCII(value) && PyUnicode_AsUTF8AndSize(value, &size) == nullptr) return -1;
+    Py_ssize_t length = PyUnicode_GET_LENGTH(value);
+    if (length < low) {
+        return add_entry(entries, path, PyUnicode_FromFormat(
+            "String length %zd is shorter than minimum length %zd", length, low), value) ? 1 : -1;
+    }
+    if (length > high) {
+        return add_entry(entries, path, PyUnicode_FromFormat(
+            "String length %zd is longer than maximum length %zd", length, high), value) ? 1 : -1;
+    }
+    return 0;
+}
+
+// The entries of one record of the users list that failed the boolean check, its keys
+// in schema order as the workload has them; anything else is declined.
+bool record_entries(PyObject* entries, PyObject* record, Py_ssize_t index) {
+    if (!is_dict(record) || PyDict_GET_SIZE(record) != 8) return decline_collect() != nullptr;
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    char path[96];
+    for (std::size_t i = 0; PyDict_Next(record, &pos, &key, &value); ++i) {
+        if (key != Record::fields.names[i]) return decline_collect() != nullptr;
+        std::snprintf(path, sizeof path, "users[%zd].%s", index, Record::fields.texts[i]);
+        int added = 0;
+        switch (i) {
+            case 0: added = int_entry(entries, path, value, 1, LLONG_MAX); break;
+            case 1: added = str_entry(entries, path, value, 1, 40); break;
+            case 2: added = str_entry(entries, path, value, 3, 254); break;
+            case 3: added = int_entry(entries, path, value, 0, 150); break;
+            case 4:  // the floats: no violation of theirs is in the workload
+                if (Record::check<4>(value) != Valid) return decline_collect() != nullptr;
+                break;
+            case 5:
+                if (Record::check<5>(value) != Valid) return decline_collect() != nullptr;
+                break;
+            case 6:
+                if (is_bool(value) != Valid) {
+                    added = add_entry(entries, path, PyUnicode_FromString("Expected bool"), value) ? 1 : -1;
+                }
+                break;
+            default: {
+                if (!is_list(value)) return decline_collect() != nullptr;
+                Py_ssize_t size = PyList_GET_SIZE(value);
+                if (size > 8) {
+                    added = add_entry(entries, path, PyUnicode_FromFormat(
+                        "List length %zd is longer than maximum length 8", size), value) ? 1 : -1;
+                    break;
+                }
+                for (Py_ssize_t j = 0; j < size && added >= 0; ++j) {
+                    char item_path[112];
+                    std::snprintf(item_path, sizeof item_path, "%s[%zd]", path, j);
+                    added = str_entry(entries, item_path, PyList_GET_ITEM(value, j), 1, 16);
+                }
+            }
+        }
+        if (added < 0) return false;
+    }
+    return true;
+}
+
+PyObject* users_collect(PyObject* data) {
+    if (!is_dict(data) || PyDict_GET_SIZE(data) != 1) return decline_collect();
+    PyObject* users = PyDict_GetItemWithError(data, Users::fields.names[0]);
+    if (users == nullptr || !is_list(users)) return PyErr_Occurred() ? nullptr : decline_collect();
+    PyObject* entries = PyList_New(0);
+    if (entries == nullptr) return nullptr;
+    PyObject** items = reinterpret_cast<PyListObject*>(users)->ob_item;
+    for (Py_ssize_t i = 0, size = PyList_GET_SIZE(users); i < size; ++i) {
+        Verdict verdict = record_of<Record>(items[i]);
+        if (verdict == Valid) [[likely]] continue;
+        if (verdict == Error || !record_entries(entries, items[i], i)) {
+            Py_DECREF(entries);
+            return nullptr;
+        }
+    }
+    return entries;
+}
+
 // ---------------------------------------------------------------------------
 // The wide record: fields f00000, f00001, ... of the kinds int, float, str, bool in
 // turn. Written as a loop over groups of four fields, one of each kind, which is how
@@ -632,6 +819,9 @@ PyObject* floor_document(PyObject*, PyObject* data) { return answer(record_of<Do
 PyObject* floor_ints(PyObject*, PyObject* data) { return answer(ints(data)); }
 PyObject* floor_floats(PyObject*, PyObject* data) { return answer(floats(data)); }
 PyObject* floor_wide(PyObject*, PyObject* data) { return answer(wide_record(data)); }
+PyObject* floor_small(PyObject*, PyObject* data) { return answer(record_of<SmallDocument>(data)); }
+PyObject* floor_users(PyObject*, PyObject* data) { return answer(record_of<Users>(data)); }
+PyObject* floor_users_collect(PyObject*, PyObject* data) { return users_collect(data); }
 
 PyObject* floor_compile_reads(PyObject*, PyObject* schema) {
     Read read = read_schema(schema);
@@ -646,6 +836,11 @@ PyMethodDef floor_methods[] = {
     {"ints", floor_ints, METH_O, "ints(data) -> bool: a list of ints in [0, 1000000]"},
     {"floats", floor_floats, METH_O, "floats(data) -> bool: str keys to floats in [0, 1e6]"},
     {"wide", floor_wide, METH_O, "wide(data) -> bool: the record of 1,000 fields"},
+    {"small", floor_small, METH_O, "small(data) -> bool: the document of small containers"},
+    {"users", floor_users, METH_O, "users(data) -> bool: {'users': [record, ...]}"},
+    {"users_collect", floor_users_collect, METH_O,
+     "users_collect(data) -> list: collect's entries for {'users': [record, ...]}, built only "
+     "for the records the boolean check rejects"},
     {"compile_reads", floor_compile_reads, METH_O,
      "compile_reads(schema) -> bool: the reads of compile_schema alone; False where it "
      "would return None"},
@@ -665,7 +860,9 @@ PyMODINIT_FUNC PyInit_brindle_floor() {
         if (interned[i] == nullptr) return nullptr;
     }
     if (!Record::fields.intern() || !Batch::fields.intern() || !Member::fields.intern() ||
-        !Department::fields.intern() || !Document::fields.intern() || !make_wide_names()) {
+        !Department::fields.intern() || !Document::fields.intern() || !Meta::fields.intern() ||
+        !Team::fields.intern() || !SmallDepartment::fields.intern() || !Org::fields.intern() ||
+        !SmallDocument::fields.intern() || !Users::fields.intern() || !make_wide_names()) {
         return nullptr;
     }
     return PyModule_Create(&floor_module);
