@@ -35,7 +35,7 @@ wheels:
 	tools/build_wheels.sh $(PYTHONS)
 
 # manylinux_2_17_aarch64 wheels for CPython 3.13-3.15 built here with zig, each tested
-# installed in the arm64 sid chroot under emulation (about half an hour; not in CI).
+# installed in the arm64 sid chroot under emulation (over an hour; not in CI).
 wheels-aarch64:
 	BRINDLE_WHEEL_ARCH=aarch64 tools/build_wheels.sh $(PYTHONS)
 
