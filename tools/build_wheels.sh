@@ -94,9 +94,7 @@ export PATH="$top/build/zig/tools/bin:$PATH"
 
 pip_quiet() { "$1" -m pip --disable-pip-version-check -q "${@:2}"; }
 
-result_of() {  # the pytest summary in LOG
-    grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$1" | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//'
-}
+result_of() { tools/pytest_result.sh "$1"; }
 
 # x86_64: the suite and the stubs against WHEEL installed in a fresh venv of PYTHON.
 test_here() {  # test_here VERSION PYTHON WHEEL -> "tests ...; stubs ..."

@@ -74,8 +74,7 @@ true'
         tail -n 30 "$logs/gcc-16-cpp.log"
         failed=1
     fi
-    result=$(grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$logs/gcc-16-pytest.log" 2>/dev/null \
-        | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
+    result=$(tools/pytest_result.sh "$logs/gcc-16-pytest.log")
     case "$(cat "$logs/gcc-16-pytest.status")" in
         0) py="ok ($result)" ;;
         build) py="BUILD FAILED"; tail -n 30 "$logs/gcc-16-build.log"; failed=1 ;;
@@ -134,7 +133,7 @@ for name in "${names[@]}"; do
         log="build/compilers/$name-pytest.log"
         "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python 2>&1 | tee "$log"
         status=${PIPESTATUS[0]}
-        result=$(grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$log" | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
+        result=$(tools/pytest_result.sh "$log")
         if [ "$status" -eq 0 ]; then py="ok ($result)"; else py="FAILED ($result)"; failed=1; fi
     else
         failed=1

@@ -53,8 +53,7 @@ for version in "${versions[@]}"; do
         failed=1
         continue
     fi
-    result=$(grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$logs/pytest-$version.log" | tail -n 1 \
-        | sed 's/=//g; s/^ *//; s/ *$//')
+    result=$(tools/pytest_result.sh "$logs/pytest-$version.log")
     if [ "$(cat "$logs/status-$version" 2>/dev/null)" = 0 ]; then
         echo "CPython $version (Debian sid, GCC 16): ok ($result)"
     else

@@ -34,7 +34,7 @@ for line in "${pythons[@]}"; do
     mkdir -p build
     "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
-    result=$(grep -E '^(=+ )?[0-9]+ (passed|failed|error)' "$log" | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
+    result=$(tools/pytest_result.sh "$log")
     if [ "$status" -eq 0 ]; then
         summary+=("CPython $version: ok ($result)")
     else

@@ -413,10 +413,11 @@ struct Users {
     }
 };
 
-[[gnu::cold]] PyObject* decline_collect() {
+// Sets the floor's NotImplementedError; false, as a failed entry step.
+[[gnu::cold]] bool decline_collect() {
     PyErr_SetString(PyExc_NotImplementedError,
                     "the collect floor builds the entries of its workload's violations only");
-    return nullptr;
+    return false;
 }
 
 // Appends (path, message, value) to `entries`; false with the exception set.
@@ -465,13 +466,13 @@ int str_entry(PyObject* entries, const char* path, PyObject* value, Py_ssize_t l
 // The entries of one record of the users list that failed the boolean check, its keys
 // in schema order as the workload has them; anything else is declined.
 bool record_entries(PyObject* entries, PyObject* record, Py_ssize_t index) {
-    if (!is_dict(record) || PyDict_GET_SIZE(record) != 8) return decline_collect() != nullptr;
+    if (!is_dict(record) || PyDict_GET_SIZE(record) != 8) return decline_collect();
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     char path[96];
     for (std::size_t i = 0; PyDict_Next(record, &pos, &key, &value); ++i) {
-        if (key != Record::fields.names[i]) return decline_collect() != nullptr;
+        if (key != Record::fields.names[i]) return decline_collect();
         std::snprintf(path, sizeof path, "users[%zd].%s", index, Record::fields.texts[i]);
         int added = 0;
         switch (i) {
@@ -480,10 +481,10 @@ bool record_entries(PyObject* entries, PyObject* record, Py_ssize_t index) {
             case 2: added = str_entry(entries, path, value, 3, 254); break;
             case 3: added = int_entry(entries, path, value, 0, 150); break;
             case 4:  // the floats: no violation of theirs is in the workload
-                if (Record::check<4>(value) != Valid) return decline_collect() != nullptr;
+                if (Record::check<4>(value) != Valid) return decline_collect();
                 break;
             case 5:
-                if (Record::check<5>(value) != Valid) return decline_collect() != nullptr;
+                if (Record::check<5>(value) != Valid) return decline_collect();
                 break;
             case 6:
                 if (is_bool(value) != Valid) {
@@ -491,7 +492,7 @@ bool record_entries(PyObject* entries, PyObject* record, Py_ssize_t index) {
                 }
                 break;
             default: {
-                if (!is_list(value)) return decline_collect() != nullptr;
+                if (!is_list(value)) return decline_collect();
                 Py_ssize_t size = PyList_GET_SIZE(value);
                 if (size > 8) {
                     added = add_entry(entries, path, PyUnicode_FromFormat(
@@ -511,9 +512,14 @@ bool record_entries(PyObject* entries, PyObject* record, Py_ssize_t index) {
 }
 
 PyObject* users_collect(PyObject* data) {
-    if (!is_dict(data) || PyDict_GET_SIZE(data) != 1) return decline_collect();
-    PyObject* users = PyDict_GetItemWithError(data, Users::fields.names[0]);
-    if (users == nullptr || !is_list(users)) return PyErr_Occurred() ? nullptr : decline_collect();
+    PyObject* users = nullptr;
+    if (is_dict(data) && PyDict_GET_SIZE(data) == 1) {
+        users = PyDict_GetItemWithError(data, Users::fields.names[0]);
+    }
+    if (users == nullptr || !is_list(users)) {
+        if (!PyErr_Occurred()) decline_collect();
+        return nullptr;
+    }
     PyObject* entries = PyList_New(0);
     if (entries == nullptr) return nullptr;
     PyObject** items = reinterpret_cast<PyListObject*>(users)->ob_item;

@@ -113,7 +113,7 @@ def test_deep_schemas(kind):
 SAME_DEPTH = r"""
 import threading
 from validators import ListValidator, NumberValidator
-from values import SMALL_STACK
+from values import SMALL_STACK, levels_beyond
 from brindle_core import compile_schema
 
 def outcome(call):
@@ -124,7 +124,7 @@ def outcome(call):
 
 schema, valid, invalid = NumberValidator(int), 1, "x"
 cases = []
-for depth in range(1, 400 * SMALL_STACK // 65536):
+for depth in range(1, levels_beyond(400)):
     schema, valid, invalid = ListValidator(schema), [valid], [invalid]
     cases.append((depth, compile_schema(schema), valid, invalid))
 
