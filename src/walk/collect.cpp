@@ -1,5 +1,7 @@
 #include "walk/collect.h"
 
+#include <optional>
+
 #include "core/render.h"
 #include "core/text.h"
 #include "python/access.h"
@@ -7,6 +9,7 @@
 #include "walk/check.h"
 #include "walk/common.h"
 #include "walk/quick.h"
+#include "walk/record.h"
 
 namespace brindle {
 
@@ -159,7 +162,10 @@ struct Collector {
     template <NodeKind Kind>
     WalkOutcome walk_items(const ValidatorNode& item, PyObject* list);
     WalkOutcome walk_dict(const ValidatorNode& node, PyObject* object);
-    WalkOutcome walk_fields(const ValidatorNode& node, PyObject* object);
+    WalkOutcome walk_fields(const ValidatorNode& node, PyObject* object, KeyMemo* memo);
+    WalkOutcome walk_fields_rest(const ValidatorNode& node, PyObject* object, RecordStop& stop);
+    template <bool WithMemo>
+    WalkOutcome walk_records(const ValidatorNode& item, PyObject* list);
 };
 
 // Folds a child's outcome into its container's: Unsupported and failures end the
@@ -228,22 +234,29 @@ WalkOutcome Collector::walk_list(const ValidatorNode& node, PyObject* object) {
 // the full walk, in order, so the entries come as the walk would make them.
 template <NodeKind Kind>
 WalkOutcome Collector::walk_items(const ValidatorNode& item, PyObject* list) {
-    WalkOutcome outcome = WalkOutcome::Valid;
-    ListCursor cursor(list, context.clock());
-    auto full = [&](PyObject* lent) {
-        OwnedRef element = OwnedRef::borrow(lent);
-        Step step(*this, cursor.index());
-        return absorb(walk(item, element.get()), outcome);
-    };
-    if constexpr (kContainerKind<Kind>) {
-        cursor.each_full(full);
+    if constexpr (Kind == NodeKind::Fields) {
+        if (RecordShape(item).memoizable()) [[likely]] return walk_records<true>(item, list);
+        return walk_records<false>(item, list);
     } else {
-        const QuickSettings<Kind> settings = quick_settings<Kind>(item);
-        cursor.each(
-            [settings](PyObject* lent) { return quick_check<Kind>(settings, lent) == Quick::Valid; },
-            full);
+        WalkOutcome outcome = WalkOutcome::Valid;
+        ListCursor cursor(list, context.clock());
+        auto full = [&](PyObject* lent) {
+            OwnedRef element = OwnedRef::borrow(lent);
+            Step step(*this, cursor.index());
+            return absorb(walk(item, element.get()), outcome);
+        };
+        if constexpr (kContainerKind<Kind>) {
+            cursor.each_full(full);
+        } else {
+            const QuickSettings<Kind> settings = quick_settings<Kind>(item);
+            cursor.each(
+                [settings](PyObject* lent) {
+                    return quick_check<Kind>(settings, lent) == Quick::Valid;
+                },
+                full);
+        }
+        return outcome;
     }
-    return outcome;
 }
 
 WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
@@ -272,7 +285,26 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     return outcome;
 }
 
-WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) {
+// A record: its quick pass first, which makes no entry, takes no reference and runs
+// no Python code, so a record it finds valid costs what it costs the boolean walk.
+WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object, KeyMemo* memo) {
+    const RecordShape shape(node);
+    RecordStop stop;
+    Quick quick = memo != nullptr
+                      ? quick_record<true>(shape, object, context.clock(), memo, stop)
+                      : quick_record<false>(shape, object, context.clock(), nullptr, stop);
+    if (quick == Quick::Valid) return WalkOutcome::Valid;
+    return walk_fields_rest(node, object, stop);
+}
+
+// A record after its quick pass said no: from the entry that pass stopped at, with
+// its cursor handed over (the entries before it were valid, each key naming the field
+// at its position), or from the start where it stopped before its steps. `stop` is
+// left empty for the next record's pass.
+WalkOutcome Collector::walk_fields_rest(const ValidatorNode& node, PyObject* object,
+                                        RecordStop& stop) {
+    std::optional<DictCursor> stopped(std::move(stop.at.cursor));
+    stop.at.cursor.reset();
     if (!is_dict(object)) return record(Fixed::Dict, object);
     if (!context.enter()) return WalkOutcome::Failed;
     FieldFinder fields(node);
@@ -285,10 +317,24 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
     bool str_subclass_key = false;
 
     WalkOutcome outcome = WalkOutcome::Valid;
-    DictCursor cursor(object, context.clock());
     OwnedRef key;
     OwnedRef value;
-    while (cursor.next(key, value)) {
+    std::optional<DictCursor> fresh;
+    DictCursor* cursor = nullptr;
+    bool more = false;
+    // Where field names repeat, a key's field is the first of its text, not the one
+    // at its position: such records start again.
+    if (stopped && stop.dict == object && fields.distinct()) {
+        cursor = &*stopped;
+        if (stop.at.index != 0) fields.matched(stop.at.index - 1);
+        key = OwnedRef::borrow(stop.at.key);
+        value = OwnedRef::borrow(stop.at.value);
+        more = true;
+    } else {
+        cursor = &fresh.emplace(object, context.clock());
+        more = cursor->next(key, value);
+    }
+    for (; more; more = cursor->next(key, value)) {
         if (!PyUnicode_CheckExact(key.get())) {
             if (!is_str(key.get())) return WalkOutcome::Unsupported;
             str_subclass_key = true;
@@ -319,6 +365,29 @@ WalkOutcome Collector::walk_fields(const ValidatorNode& node, PyObject* object) 
     return outcome;
 }
 
+// The records of a list: each one's quick pass runs in the list's own loop, with the
+// loop's memo of key objects, and only the records it does not find valid are walked.
+template <bool WithMemo>
+WalkOutcome Collector::walk_records(const ValidatorNode& item, PyObject* list) {
+    WalkOutcome outcome = WalkOutcome::Valid;
+    ListCursor cursor(list, context.clock());
+    const RecordShape shape(item);
+    KeyMemo memo(context.clock());
+    RecordStop stop;
+    cursor.each<ListCursor::QuickLoop::Inline>(
+        [&](PyObject* lent) __attribute__((always_inline)) {
+            return quick_record<WithMemo>(shape, lent, context.clock(), &memo, stop) ==
+                   Quick::Valid;
+        },
+        [&](PyObject* lent) {
+            // Called right after the quick pass of the same item said no.
+            OwnedRef element = OwnedRef::borrow(lent);
+            Step step(*this, cursor.index());
+            return absorb(walk_fields_rest(item, element.get(), stop), outcome);
+        });
+    return outcome;
+}
+
 WalkOutcome Collector::walk(const ValidatorNode& node, PyObject* object) {
     switch (node.kind()) {
         case NodeKind::Any:
@@ -342,7 +411,8 @@ WalkOutcome Collector::walk(const ValidatorNode& node, PyObject* object) {
         case NodeKind::Dict:
             return walk_dict(node, object);
         case NodeKind::Fields:
-            return walk_fields(node, object);
+            if (!is_dict(object)) return record(Fixed::Dict, object);
+            return walk_fields(node, object, nullptr);
     }
     return WalkOutcome::Unsupported;
 }

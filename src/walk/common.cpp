@@ -1,5 +1,7 @@
 #include "walk/common.h"
 
+#include "walk/record.h"
+
 namespace brindle {
 
 namespace {
@@ -40,6 +42,11 @@ IntRead read_walk_i64_slow(PyObject* object, std::int64_t& value, WalkContext& c
     }
     context.fail(std::move(failure));
     return IntRead::Failed;
+}
+
+[[gnu::noinline]] bool names_field_apart(std::span<const FieldEntry> entries, std::size_t field,
+                                         PyObject* key) noexcept {
+    return names_field_by_text(entries, field, key);
 }
 
 Result<NativeVector<std::uint8_t>> fields_named(std::span<const FieldEntry> entries,
