@@ -90,7 +90,13 @@ static_assert(2 * PyLong_SHIFT <= 60, "two digits of an int fit below kSmallIntB
     auto* integer = reinterpret_cast<PyLongObject*>(object);
 #if PY_VERSION_HEX >= 0x030C0000
     if (!PyUnstable_Long_IsCompact(integer)) return false;
-    value = PyUnstable_Long_CompactValue(integer);
+    // PyUnstable_Long_CompactValue's sign * digit, by selection rather than a
+    // multiplication: a cheaper instruction in the item loops' tightest path. The
+    // tag's sign bits are 0 for a positive int, 1 for zero and 2 for a negative one;
+    // zero is read as 0 whatever its digit holds.
+    const auto digit = static_cast<std::int64_t>(integer->long_value.ob_digit[0]);
+    const std::uintptr_t sign = integer->long_value.lv_tag & 3;
+    value = sign == 0 ? digit : sign == 2 ? -digit : 0;
     return true;
 #else
     const digit* digits = integer->ob_digit;
