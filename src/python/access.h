@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -152,16 +153,40 @@ Result<std::optional<std::uint64_t>> read_optional_count(PyObject* object);
 // A bool, or a numpy bool read through its type's __bool__ slot.
 Result<bool> read_bool(PyObject* object);
 
+// Whether a str (which must pass is_str) is compact ASCII, as PyUnicode_IS_COMPACT_ASCII
+// tells, with both flags tested in one load and one mask where the state fits a word:
+// the mask is worked out from the state struct itself, so whatever the build's
+// layout of its bit-fields, and it folds to a constant.
+[[gnu::always_inline]] inline bool is_compact_ascii(PyObject* str) noexcept {
+    using State = decltype(PyASCIIObject::state);
+    if constexpr (sizeof(State) == sizeof(std::uint32_t)) {
+        State flags{};
+        flags.compact = 1;
+        flags.ascii = 1;
+        std::uint32_t mask;
+        std::memcpy(&mask, &flags, sizeof mask);
+        std::uint32_t word;
+        std::memcpy(&word, &reinterpret_cast<PyASCIIObject*>(str)->state, sizeof word);
+        return (word & mask) == mask;
+    } else {
+        return PyUnicode_IS_COMPACT_ASCII(str);
+    }
+}
+
+// The text of a compact ASCII str (which must pass is_compact_ascii): its characters
+// follow its header, and are its UTF-8 text.
+[[gnu::always_inline]] inline std::string_view compact_ascii_text(PyObject* str) noexcept {
+    return {reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(str) + 1),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
+}
+
 // The UTF-8 bytes the interpreter caches inside a str (which must pass is_str).
 // They belong to the str: valid while the caller holds it.
 Result<std::string_view> utf8_view_slow(PyObject* str);
 
 inline Result<std::string_view> utf8_view(PyObject* str) {
     // A compact ASCII str is its own UTF-8 text.
-    if (PyUnicode_IS_COMPACT_ASCII(str)) {
-        return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
-    }
+    if (is_compact_ascii(str)) return compact_ascii_text(str);
     return utf8_view_slow(str);
 }
 
@@ -171,7 +196,7 @@ Result<std::uint64_t> str_code_points_slow(PyObject* str);
 // code_points() of its UTF-8 text; the failure of utf8_view when it has none. Only
 // a str that may hold a surrogate is searched, and no UTF-8 copy is made.
 inline Result<std::uint64_t> str_code_points(PyObject* str) {
-    if (PyUnicode_IS_COMPACT_ASCII(str)) {
+    if (is_compact_ascii(str)) {
         return static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(str));
     }
     return str_code_points_slow(str);

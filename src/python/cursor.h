@@ -133,7 +133,7 @@ private:
     // state in registers (the check's own settings too, taken by value), laid out
     // straight.
     template <class QuickValid>
-    [[gnu::noinline]] static Py_ssize_t quick_run(PyObject* const* items, Py_ssize_t index,
+    [[gnu::noinline, gnu::aligned(64)]] static Py_ssize_t quick_run(PyObject* const* items, Py_ssize_t index,
                                                   Py_ssize_t size, QuickValid quick_valid) {
         return quick_run_inline(items, index, size, quick_valid);
     }
@@ -244,11 +244,15 @@ public:
         return true;
     }
 
+    // What a visit of quick_steps() answers for an entry: go on to the next, stop
+    // there for good, or stop there with a cursor to go on from.
+    enum class Visited : std::uint8_t { Next, Stop, StopToResume };
+
     // Takes the entries of `dict`, lent by a holder, calling visit(index, key,
-    // value) on each until it returns false; true when every entry was visited. For
+    // value) on each until it answers a stop; true when every entry was visited. For
     // a visit that runs no Python code (quick checks), so no step needs a check: the
     // steps keep their state in registers, with no cursor made until the visit
-    // stops, in `stop`.
+    // stops to resume, in `stop`.
     template <class Visit>
     [[gnu::always_inline]] static bool quick_steps(PyObject* dict, const PythonClock& clock,
                                                    DictStop& stop, Visit&& visit);
@@ -289,8 +293,8 @@ private:
     Py_ssize_t pos_ = 0;
 };
 
-// Where DictCursor::quick_steps() stopped: the cursor, made after the entry stopped
-// at, for the full checks to go on with, and that entry (lent by the dict).
+// Where DictCursor::quick_steps() stopped to resume: the cursor, made after the entry
+// stopped at, for the full checks to go on with, and that entry (lent by the dict).
 // The members but the cursor are set only where it is: a DictStop is made for every
 // quick pass, and most need none of it.
 struct DictStop {
@@ -309,7 +313,9 @@ inline bool DictCursor::quick_steps(PyObject* dict, const PythonClock& clock, Di
     PyObject* value;
     for (std::size_t index = 0; index < size; ++index) {
         if (!PyDict_Next(dict, &pos, &key, &value)) [[unlikely]] api_call_failed();
-        if (!visit(index, key, value)) [[unlikely]] {
+        const Visited visited = visit(index, key, value);
+        if (visited != Visited::Next) [[unlikely]] {
+            if (visited == Visited::Stop) return false;
             stop.cursor.emplace(dict, clock);
             stop.cursor->pos_ = pos;
             stop.cursor->countdown_ = static_cast<Py_ssize_t>(size - index - 1);

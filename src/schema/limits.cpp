@@ -21,19 +21,13 @@ std::optional<std::int64_t> first_passing(std::int64_t lo, std::int64_t hi, Pass
 
 }  // namespace
 
-Bounds with_limits(Bounds bounds) noexcept {
-    bounds.low = bounds.min.value_or(std::numeric_limits<double>::quiet_NaN());
-    bounds.high = bounds.max.value_or(std::numeric_limits<double>::quiet_NaN());
-    return bounds;
-}
-
 Lengths with_limits(Lengths lengths) noexcept {
     lengths.shortest = lengths.min_len.value_or(0);
     lengths.longest = lengths.max_len.value_or(std::numeric_limits<std::uint64_t>::max());
     return lengths;
 }
 
-IntSpan IntSpan::of(const Bounds& bounds) noexcept {
+IntSpan IntSpan::of(const BoundLimits& bounds) noexcept {
     // The comparisons themselves decide, on the value's nearest double: whatever
     // rounding, NaN or infinity a bound holds is taken as in_bounds takes it.
     const std::int64_t lo = -kDomain + 1;

@@ -10,24 +10,19 @@
 
 namespace brindle {
 
-// Bounds of a number. Neither order nor NaN is checked: the comparisons are ordered
-// double comparisons, so a NaN bound lets everything through.
+// Bounds of a number as the schema gives them. Neither order nor NaN is checked:
+// the comparisons are ordered double comparisons, so a NaN bound lets everything
+// through.
 struct Bounds {
     std::optional<double> min;
     std::optional<double> max;
     bool exclusive_min = false;
     bool exclusive_max = false;
-    // min and max as the comparisons read them, an absent bound as NaN: no ordered
-    // comparison with NaN fails, so the tests need no presence branch. Set by
-    // with_limits() below.
-    double low = std::numeric_limits<double>::quiet_NaN();
-    double high = std::numeric_limits<double>::quiet_NaN();
 };
 
-// `bounds` with low and high set from min and max.
-Bounds with_limits(Bounds bounds) noexcept;
-
-// What the comparisons read of a Bounds: small enough for a loop to keep in
+// Bounds as a node keeps them and the comparisons read them: an absent bound as NaN,
+// since no ordered comparison with NaN fails, so the tests need no presence branch
+// (and a violated bound is always a present one). Small enough for a loop to keep in
 // registers across its items.
 struct BoundLimits {
     double low;
@@ -35,9 +30,9 @@ struct BoundLimits {
     bool exclusive_min;
     bool exclusive_max;
 
-    BoundLimits(const Bounds& bounds) noexcept  // NOLINT: a narrowing copy, on purpose
-        : low(bounds.low),
-          high(bounds.high),
+    explicit BoundLimits(const Bounds& bounds) noexcept
+        : low(bounds.min.value_or(std::numeric_limits<double>::quiet_NaN())),
+          high(bounds.max.value_or(std::numeric_limits<double>::quiet_NaN())),
           exclusive_min(bounds.exclusive_min),
           exclusive_max(bounds.exclusive_max) {}
 };
@@ -88,7 +83,7 @@ public:
     static constexpr std::int64_t kDomain = std::int64_t{1} << 62;
 
     IntSpan() noexcept = default;
-    static IntSpan of(const Bounds& bounds) noexcept;
+    static IntSpan of(const BoundLimits& bounds) noexcept;
 
     // Exactly in_bounds(bounds, double(value)) for |value| < kDomain.
     [[gnu::always_inline]] bool holds(std::int64_t value) const noexcept {
@@ -109,7 +104,7 @@ private:
 };
 
 // The bounds of an integer kind, with their span.
-struct IntBounds : Bounds {
+struct IntLimits : BoundLimits {
     IntSpan span;
 };
 

@@ -42,15 +42,15 @@ void ValidatorNode::detach_children(NativeVector<ValidatorNode>& into) {
 }
 
 ValidatorNode ValidatorNode::number(bool is_float, const Bounds& given) {
-    const Bounds bounds = with_limits(given);
-    bool has_bound = bounds.min.has_value() || bounds.max.has_value();
-    bool exclusive = bounds.exclusive_min || bounds.exclusive_max;
+    const BoundLimits bounds(given);
+    bool has_bound = given.min.has_value() || given.max.has_value();
+    bool exclusive = given.exclusive_min || given.exclusive_max;
     if (is_float) {
         if (exclusive) return make<NodeKind::FloatRangeExclusive>(bounds);
         return has_bound ? make<NodeKind::FloatRange>(bounds) : make<NodeKind::Float>();
     }
     // The span of the ints that pass, made once here for the quick checks.
-    const IntBounds int_bounds{bounds, IntSpan::of(bounds)};
+    const IntLimits int_bounds{bounds, IntSpan::of(bounds)};
     if (exclusive) return make<NodeKind::IntRangeExclusive>(int_bounds);
     return has_bound ? make<NodeKind::IntRange>(int_bounds) : make<NodeKind::Int>();
 }

@@ -25,11 +25,11 @@ namespace brindle {
     X(Any, NoSettings)                        \
     X(Bool, NoSettings)                       \
     X(Int, NoSettings)                        \
-    X(IntRange, IntBounds)                    \
-    X(IntRangeExclusive, IntBounds)           \
+    X(IntRange, IntLimits)                    \
+    X(IntRangeExclusive, IntLimits)           \
     X(Float, NoSettings)                      \
-    X(FloatRange, Bounds)                     \
-    X(FloatRangeExclusive, Bounds)            \
+    X(FloatRange, BoundLimits)                \
+    X(FloatRangeExclusive, BoundLimits)       \
     X(Str, Lengths)                           \
     X(List, Branch)                           \
     X(ListSized, Branch)                      \
@@ -153,7 +153,7 @@ public:
     }
 
     // The settings of the kinds that have them; only valid for those kinds.
-    const Bounds& bounds() const noexcept;        // the range kinds
+    const BoundLimits& bounds() const noexcept;        // the range kinds
     const Lengths& lengths() const noexcept;      // Str, ListSized
     const ValidatorNode& child() const noexcept;  // List, ListSized (item), Dict (value)
     std::span<const FieldEntry> entries() const noexcept;  // Fields
@@ -206,7 +206,7 @@ ValidatorNode ValidatorNode::make(Settings&&... settings) {
 inline ValidatorNode ValidatorNode::any() { return make<NodeKind::Any>(); }
 inline ValidatorNode ValidatorNode::boolean() { return make<NodeKind::Bool>(); }
 
-inline const Bounds& ValidatorNode::bounds() const noexcept {
+inline const BoundLimits& ValidatorNode::bounds() const noexcept {
     switch (kind()) {
         case NodeKind::IntRange: return payload<NodeKind::IntRange>();
         case NodeKind::IntRangeExclusive: return payload<NodeKind::IntRangeExclusive>();

@@ -130,8 +130,8 @@ template <NodeKind Kind>
         } else if (!(field < entries.size() &&
                      names_field(entries, field, key, memo != nullptr ? memo->keys() : nullptr))) {
             std::string_view text;
-            if (Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key)) [[likely]] {
-                text = ascii_text(key);
+            if (Py_IS_TYPE(key, &PyUnicode_Type) && is_compact_ascii(key)) [[likely]] {
+                text = compact_ascii_text(key);
             } else {
                 if (!is_str(key)) return WalkOutcome::Invalid;
                 str_subclass_key |= !PyUnicode_CheckExact(key);
@@ -242,14 +242,16 @@ template <NodeKind Kind>
 // The values of a Dict, each given `check(value)`. The key's text is never read,
 // only its type, except in a first pass: the collecting walk reads every key's
 // text, which can fail.
+// With `key` and `value` set, that entry (lent by the dict, taken by the cursor) comes
+// first.
 template <bool FirstPass, class Check>
 [[gnu::always_inline]] inline WalkOutcome values_loop(DictCursor& cursor, WalkContext& context,
-                                                      Check& check) {
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (cursor.next(key, value)) {
+                                                      Check& check, PyObject* key = nullptr,
+                                                      PyObject* value = nullptr) {
+    for (bool more = key != nullptr || cursor.next(key, value); more;
+         more = cursor.next(key, value)) {
         if (!is_str(key)) return WalkOutcome::Invalid;
-        if (FirstPass && !PyUnicode_IS_COMPACT_ASCII(key)) {
+        if (FirstPass && !is_compact_ascii(key)) {
             auto text = utf8_view(key);
             if (!text) return context.fail(std::move(text).take_failure());
         }
@@ -284,11 +286,36 @@ template <NodeKind Kind>
             return check_record_values<true>(value_node, dict, context);
         }
         return check_record_values<false>(value_node, dict, context);
-    } else {
-        const QuickSettings<Kind> settings = quick_settings<Kind>(value_node);
-        return each_value(dict, context, [&](PyObject* value) __attribute__((always_inline)) {
-            return check_kind<Kind>(value_node, settings, value, context);
+    } else if constexpr (kContainerKind<Kind>) {
+        return each_value(dict, context, [&](PyObject* value) {
+            return check_kind<Kind>(value_node, {}, value, context);
         });
+    } else {
+        // The quick checks first, in steps that keep their state in registers; from
+        // the first entry they cannot answer for, the full loop, with the cursor.
+        const QuickSettings<Kind> settings = quick_settings<Kind>(value_node);
+        const bool first_pass = context.first_pass();
+        DictStop stop;
+        Quick answer = Quick::Valid;
+        const bool all_valid = DictCursor::quick_steps(
+            dict, context.clock(), stop,
+            [&](std::size_t, PyObject* key, PyObject* value) __attribute__((always_inline)) {
+                if (!is_str(key)) [[unlikely]] {
+                    answer = Quick::Invalid;
+                } else if (first_pass && !is_compact_ascii(key)) [[unlikely]] {
+                    answer = Quick::NeedsFull;  // its text is read first
+                } else {
+                    answer = quick_check<Kind>(settings, value);
+                }
+                return visited(answer);
+            });
+        if (all_valid) return WalkOutcome::Valid;
+        if (answer == Quick::Invalid) return WalkOutcome::Invalid;
+        auto check = [&](PyObject* value) {
+            return check_kind<Kind>(value_node, settings, value, context);
+        };
+        if (first_pass) return values_loop<true>(*stop.cursor, context, check, stop.key, stop.value);
+        return values_loop<false>(*stop.cursor, context, check, stop.key, stop.value);
     }
 }
 

@@ -114,26 +114,26 @@ struct Collector {
     }
 
     [[gnu::cold, gnu::noinline]] WalkOutcome record_bound(BoundCheck check,
-                                                          MessageArg value, const Bounds& bounds,
+                                                          MessageArg value, const BoundLimits& bounds,
                                                           PyObject* object) {
         const char* templ = "";
         double bound = 0.0;
         switch (check) {
             case BoundCheck::BelowMin:
                 templ = "Value {} is less than minimum {}";
-                bound = *bounds.min;
+                bound = bounds.low;
                 break;
             case BoundCheck::NotAboveMin:
                 templ = "Value {} must be greater than {}";
-                bound = *bounds.min;
+                bound = bounds.low;
                 break;
             case BoundCheck::AboveMax:
                 templ = "Value {} is greater than maximum {}";
-                bound = *bounds.max;
+                bound = bounds.high;
                 break;
             case BoundCheck::NotBelowMax:
                 templ = "Value {} must be less than {}";
-                bound = *bounds.max;
+                bound = bounds.high;
                 break;
             case BoundCheck::InBounds:
                 return WalkOutcome::Valid;
@@ -155,6 +155,7 @@ struct Collector {
     }
 
     WalkOutcome walk(const ValidatorNode& node, PyObject* object);
+    WalkOutcome walk_root(const ValidatorNode& root, PyObject* data);
     WalkOutcome walk_int(const ValidatorNode& node, PyObject* object);
     WalkOutcome walk_float(const ValidatorNode& node, PyObject* object);
     WalkOutcome walk_str(const ValidatorNode& node, PyObject* object);
@@ -270,7 +271,7 @@ WalkOutcome Collector::walk_dict(const ValidatorNode& node, PyObject* object) {
     while (cursor.next(lent_key, lent_value)) {
         // As a list's items: a value found valid by its quick check, under a key
         // whose text is at hand, is passed over.
-        if (is_str(lent_key) && PyUnicode_IS_COMPACT_ASCII(lent_key) &&
+        if (is_str(lent_key) && is_compact_ascii(lent_key) &&
             quick_node(value_node, lent_value) == Quick::Valid) {
             continue;
         }
@@ -417,6 +418,14 @@ WalkOutcome Collector::walk(const ValidatorNode& node, PyObject* object) {
     return WalkOutcome::Unsupported;
 }
 
+// The root, which the boolean walk has just found wanting: a record goes straight to
+// its full walk, as its quick pass would stop where the boolean walk did.
+WalkOutcome Collector::walk_root(const ValidatorNode& root, PyObject* data) {
+    if (root.kind() != NodeKind::Fields || !is_dict(data)) return walk(root, data);
+    RecordStop none;
+    return walk_fields_rest(root, data, none);
+}
+
 }  // namespace
 
 Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
@@ -427,7 +436,7 @@ Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     if (valid_for_collect(root, data)) return errors;
     Collector collector{errors.get(), {}, {}, {}};
     collector.segments.reserve(16);
-    WalkOutcome outcome = collector.walk(root, data);
+    WalkOutcome outcome = collector.walk_root(root, data);
     if (outcome == WalkOutcome::Failed) return std::move(collector.context).take_failure();
     if (outcome == WalkOutcome::Unsupported) return OwnedRef::borrow(Py_None);
     return errors;

@@ -20,6 +20,18 @@ enum class Quick : std::uint8_t { Valid, Invalid, NeedsFull };
 
 inline Quick quick_verdict(bool valid) noexcept { return valid ? Quick::Valid : Quick::Invalid; }
 
+// A quick answer for an entry as DictCursor::quick_steps() takes it: a valid entry
+// goes on to the next, an invalid one ends the steps, and one that needs its full
+// check stops them where the full checks resume.
+[[gnu::always_inline]] inline DictCursor::Visited visited(Quick answer) noexcept {
+    switch (answer) {
+        case Quick::Valid: return DictCursor::Visited::Next;
+        case Quick::Invalid: return DictCursor::Visited::Stop;
+        case Quick::NeedsFull: break;
+    }
+    return DictCursor::Visited::StopToResume;
+}
+
 // Every int a quick read gives lies in the span's domain, where the span is exact.
 static_assert(kSmallIntBound <= IntSpan::kDomain);
 
@@ -82,7 +94,7 @@ template <NodeKind Kind>
     } else if constexpr (Kind == NodeKind::Str) {
         if (!is_str(object)) return Quick::Invalid;
         // A compact ASCII str counts as many code points as it has characters.
-        if (!PyUnicode_IS_COMPACT_ASCII(object)) return Quick::NeedsFull;
+        if (!is_compact_ascii(object)) return Quick::NeedsFull;
         return quick_verdict(
             settings.within(static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(object))));
     } else {

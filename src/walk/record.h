@@ -62,19 +62,11 @@ struct RecordShape {
     std::span<const FieldEntry> entries;
 };
 
-// The text of a compact ASCII str, which is its UTF-8 text.
-[[gnu::always_inline]] inline std::string_view ascii_text(PyObject* str) noexcept {
-    // Known here; said again so that PyUnicode_DATA's own tests fold away.
-    if (!PyUnicode_IS_COMPACT_ASCII(str)) __builtin_unreachable();
-    return {static_cast<const char*>(PyUnicode_DATA(str)),
-            static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
-}
-
 // Whether `key` is an exact compact ASCII str whose text is field `field`'s name.
 [[gnu::always_inline]] inline bool names_field_by_text(std::span<const FieldEntry> entries,
                                                        std::size_t field, PyObject* key) noexcept {
-    return Py_IS_TYPE(key, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(key) &&
-           same_text(entries[field].key, ascii_text(key));
+    return Py_IS_TYPE(key, &PyUnicode_Type) && is_compact_ascii(key) &&
+           same_text(entries[field].key, compact_ascii_text(key));
 }
 
 // names_field_by_text out of line, for keys a loop's memo does not know: in a loop
@@ -96,11 +88,10 @@ bool names_field_apart(std::span<const FieldEntry> entries, std::size_t field,
     return true;
 }
 
-// Where a record's quick pass stopped in its steps (with NeedsFull, or Invalid for a
-// value): the cursor, handed over, with the entry it took last and did not settle.
-// The fields before that entry's index were settled in schema order, each named by
-// its key. Like DictStop, set only where the quick pass stops there; an early Invalid
-// (not a dict, a size that differs) leaves it as it was.
+// Where a record's quick pass stopped with NeedsFull: the cursor, handed over, with
+// the entry it took last and did not settle. The fields before that entry's index
+// were settled in schema order, each named by its key. Like DictStop, set only where
+// the quick pass stops so; any other answer leaves it as it was.
 struct RecordStop {
     DictStop at;
     PyObject* dict;   // the record, lent until the cursor holds it
@@ -111,8 +102,7 @@ struct RecordStop {
 // values need no call: each key is compared with the field at its position alone
 // and its value given its quick check (quick_node), with unchecked steps, no
 // reference to the dict and nothing that recurses. Valid or Invalid is the record's
-// answer; NeedsFull leaves in `stop` where the full pass goes on (and so does an
-// Invalid value, for the collecting walk, which goes on after it).
+// answer; NeedsFull leaves in `stop` where the full pass goes on.
 template <bool WithMemo>
 [[gnu::always_inline]] inline Quick quick_record(const RecordShape& shape, PyObject* object,
                                                  const PythonClock& clock, KeyMemo* memo,
@@ -130,14 +120,10 @@ template <bool WithMemo>
         object, clock, stop.at,
         [&](std::size_t field, PyObject* key, PyObject* value) __attribute__((always_inline)) {
             named = names_field(entries, field, key, memo_keys);
-            if (!named) [[unlikely]] {
-                answer = Quick::NeedsFull;
-                return false;
-            }
-            answer = quick_node(entries[field].node, value);
-            return answer == Quick::Valid;
+            answer = named ? quick_node(entries[field].node, value) : Quick::NeedsFull;
+            return visited(answer);
         });
-    if (answer != Quick::Valid) [[unlikely]] {
+    if (answer == Quick::NeedsFull) [[unlikely]] {
         stop.dict = object;
         stop.key_named = named;
     }
