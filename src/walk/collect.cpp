@@ -325,7 +325,7 @@ WalkOutcome Collector::walk_fields_rest(const ValidatorNode& node, PyObject* obj
     bool more = false;
     // Where field names repeat, a key's field is the first of its text, not the one
     // at its position: such records start again.
-    if (stopped && stop.dict == object && fields.distinct()) {
+    if (stopped && fields.distinct()) {
         cursor = &*stopped;
         if (stop.at.index != 0) fields.matched(stop.at.index - 1);
         key = OwnedRef::borrow(stop.at.key);
