@@ -323,9 +323,11 @@ WalkOutcome Collector::walk_fields_rest(const ValidatorNode& node, PyObject* obj
     std::optional<DictCursor> fresh;
     DictCursor* cursor = nullptr;
     bool more = false;
-    // Where field names repeat, a key's field is the first of its text, not the one
-    // at its position: such records start again.
-    if (stopped && fields.distinct()) {
+    // Each key before the stop named the field at its position, which is the first
+    // field of its text (as a lookup finds it) even where field names repeat: an
+    // earlier field of that text would have been named by an earlier key of the same
+    // text, and a dict's exact str keys have distinct texts.
+    if (stopped) {
         cursor = &*stopped;
         if (stop.at.index != 0) fields.matched(stop.at.index - 1);
         key = OwnedRef::borrow(stop.at.key);
