@@ -131,10 +131,14 @@ private:
     // The index of the first item from `index` on that `quick_valid` does not
     // accept, or `size`: a loop of its own, which makes no call and so keeps its
     // state in registers (the check's own settings too, taken by value), laid out
-    // straight.
+    // straight. Aligned: how the loop falls across 64-byte fetch windows decides its
+    // speed (the same loop over 100,000 ints took 84 or 110 us by where the linker
+    // put it).
     template <class QuickValid>
-    [[gnu::noinline, gnu::aligned(64)]] static Py_ssize_t quick_run(PyObject* const* items, Py_ssize_t index,
-                                                  Py_ssize_t size, QuickValid quick_valid) {
+    [[gnu::noinline, gnu::aligned(64)]] static Py_ssize_t quick_run(PyObject* const* items,
+                                                                    Py_ssize_t index,
+                                                                    Py_ssize_t size,
+                                                                    QuickValid quick_valid) {
         return quick_run_inline(items, index, size, quick_valid);
     }
 

@@ -153,7 +153,7 @@ public:
     }
 
     // The settings of the kinds that have them; only valid for those kinds.
-    const BoundLimits& bounds() const noexcept;        // the range kinds
+    const BoundLimits& bounds() const noexcept;   // the range kinds
     const Lengths& lengths() const noexcept;      // Str, ListSized
     const ValidatorNode& child() const noexcept;  // List, ListSized (item), Dict (value)
     std::span<const FieldEntry> entries() const noexcept;  // Fields

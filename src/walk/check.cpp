@@ -239,11 +239,10 @@ template <NodeKind Kind>
     }
 }
 
-// The values of a Dict, each given `check(value)`. The key's text is never read,
-// only its type, except in a first pass: the collecting walk reads every key's
-// text, which can fail.
-// With `key` and `value` set, that entry (lent by the dict, taken by the cursor) comes
-// first.
+// The values of a Dict from where its cursor stands, each given `check(value)`; with
+// `key` and `value` set, that entry (lent by the dict, taken by the cursor) first.
+// The key's text is never read, only its type, except in a first pass: the
+// collecting walk reads every key's text, which can fail.
 template <bool FirstPass, class Check>
 [[gnu::always_inline]] inline WalkOutcome values_loop(DictCursor& cursor, WalkContext& context,
                                                       Check& check, PyObject* key = nullptr,
@@ -262,11 +261,20 @@ template <bool FirstPass, class Check>
 }
 
 template <class Check>
+[[gnu::always_inline]] inline WalkOutcome values_from(DictCursor& cursor, WalkContext& context,
+                                                      Check& check, PyObject* key = nullptr,
+                                                      PyObject* value = nullptr) {
+    if (context.first_pass()) [[unlikely]] {
+        return values_loop<true>(cursor, context, check, key, value);
+    }
+    return values_loop<false>(cursor, context, check, key, value);
+}
+
+template <class Check>
 [[gnu::always_inline]] inline WalkOutcome each_value(PyObject* dict, WalkContext& context,
                                                      Check&& check) {
     DictCursor cursor(dict, context.clock());
-    if (context.first_pass()) [[unlikely]] return values_loop<true>(cursor, context, check);
-    return values_loop<false>(cursor, context, check);
+    return values_from(cursor, context, check);
 }
 
 template <bool WithMemo>
@@ -314,8 +322,7 @@ template <NodeKind Kind>
         auto check = [&](PyObject* value) {
             return check_kind<Kind>(value_node, settings, value, context);
         };
-        if (first_pass) return values_loop<true>(*stop.cursor, context, check, stop.key, stop.value);
-        return values_loop<false>(*stop.cursor, context, check, stop.key, stop.value);
+        return values_from(*stop.cursor, context, check, stop.key, stop.value);
     }
 }
 

@@ -113,8 +113,8 @@ struct Collector {
         return record(std::move(text), value);
     }
 
-    [[gnu::cold, gnu::noinline]] WalkOutcome record_bound(BoundCheck check,
-                                                          MessageArg value, const BoundLimits& bounds,
+    [[gnu::cold, gnu::noinline]] WalkOutcome record_bound(BoundCheck check, MessageArg value,
+                                                          const BoundLimits& bounds,
                                                           PyObject* object) {
         const char* templ = "";
         double bound = 0.0;
