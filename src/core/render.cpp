@@ -216,11 +216,17 @@ Text render_f64(double value) {
 }
 
 Text format_message(std::string_view templ, std::initializer_list<MessageArg> args) {
+    Text out;
+    format_message_to(out, templ, args);
+    return out;
+}
+
+void format_message_to(Text& out, std::string_view templ, std::initializer_list<MessageArg> args) {
     // Sized once from the arguments: every argument counted is at least as much as a
     // slot can take, so appending below never reallocates.
     std::size_t size = templ.size();
     for (const MessageArg& arg : args) size += size_bound(arg);
-    Text out;
+    out.clear();
     out.reserve(size);
 
     const MessageArg* next = args.begin();
@@ -232,7 +238,6 @@ Text format_message(std::string_view templ, std::initializer_list<MessageArg> ar
         literal = slot + 2;
     }
     out.append(templ.substr(literal));
-    return out;
 }
 
 }  // namespace brindle

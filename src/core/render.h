@@ -58,4 +58,8 @@ private:
 // Slots without an argument stay empty; surplus arguments are ignored.
 Text format_message(std::string_view templ, std::initializer_list<MessageArg> args);
 
+// format_message into `out`, replacing what it held: a caller that makes many
+// messages keeps one buffer, which then allocates only when a message outgrows it.
+void format_message_to(Text& out, std::string_view templ, std::initializer_list<MessageArg> args);
+
 }  // namespace brindle

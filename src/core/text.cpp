@@ -20,4 +20,18 @@ std::uint64_t code_points(std::string_view utf8) noexcept {
     return size - continuation;
 }
 
+bool is_ascii(std::string_view text) noexcept {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t size = text.size();
+    std::uint64_t seen = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        seen |= word;
+    }
+    for (; i < size; ++i) seen |= bytes[i];
+    return (seen & 0x8080808080808080ULL) == 0;
+}
+
 }  // namespace brindle

@@ -10,4 +10,7 @@ namespace brindle {
 // continuation byte (0x80 to 0xBF) starts one.
 std::uint64_t code_points(std::string_view utf8) noexcept;
 
+// Whether every byte is below 0x80.
+bool is_ascii(std::string_view text) noexcept;
+
 }  // namespace brindle

@@ -108,6 +108,13 @@ Result<std::string_view> utf8_view_slow(PyObject* str) {
     return std::string_view(data, static_cast<std::size_t>(size));
 }
 
+PyObject* new_str(std::string_view utf8) {
+    if (!is_ascii(utf8)) return PyUnicode_DecodeUTF8(utf8.data(), std::ssize(utf8), nullptr);
+    PyObject* str = PyUnicode_New(std::ssize(utf8), 127);
+    if (str != nullptr) std::memcpy(PyUnicode_DATA(str), utf8.data(), utf8.size());
+    return str;
+}
+
 Result<std::uint64_t> str_code_points_slow(PyObject* str) {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(str) != 0) return Failure::fetch();

@@ -190,6 +190,11 @@ inline Result<std::string_view> utf8_view(PyObject* str) {
     return utf8_view_slow(str);
 }
 
+// A new str of the module's own well-formed UTF-8 text (an entry's path or message),
+// or null with the interpreter's exception set. ASCII text, the usual case, is copied
+// straight in: the interpreter's decoder would scan it once more to learn as much.
+PyObject* new_str(std::string_view utf8);
+
 Result<std::uint64_t> str_code_points_slow(PyObject* str);
 
 // The number of code points of a str (which must pass is_str), which is the

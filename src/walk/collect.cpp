@@ -52,7 +52,8 @@ struct Collector {
         std::size_t size_or_index;
     };
     NativeVector<Segment> segments;
-    Text path;  // reused for each entry's path
+    Text path;     // reused for each entry's path
+    Text message;  // and for each formatted message
 
     class Step {
     public:
@@ -92,7 +93,7 @@ struct Collector {
         // Making a tuple may run a collection, and with it finalizers: Python code.
         context.clock().python_may_run();
         make_path();
-        auto path_str = OwnedRef::steal(PyUnicode_FromStringAndSize(path.data(), std::ssize(path)));
+        auto path_str = OwnedRef::steal(new_str(view_of(path)));
         if (!path_str) api_call_failed();
         auto entry = OwnedRef::steal(PyTuple_New(3));
         if (!entry) api_call_failed();
@@ -108,7 +109,7 @@ struct Collector {
     }
 
     WalkOutcome record(std::string_view message, PyObject* value) {
-        auto text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(), std::ssize(message)));
+        auto text = OwnedRef::steal(new_str(message));
         if (!text) api_call_failed();
         return record(std::move(text), value);
     }
@@ -138,7 +139,8 @@ struct Collector {
             case BoundCheck::InBounds:
                 return WalkOutcome::Valid;
         }
-        return record(view_of(format_message(templ, {value, bound})), object);
+        format_message_to(message, templ, {value, bound});
+        return record(view_of(message), object);
     }
 
     [[gnu::cold, gnu::noinline]] WalkOutcome record_length(std::string_view what,
@@ -146,11 +148,13 @@ struct Collector {
                                                            std::uint64_t length,
                                                            const Lengths& lengths,
                                                            PyObject* object) {
-        Text message = check == LengthCheck::TooShort
-                           ? format_message("{} length {} is shorter than minimum length {}",
-                                            {what, length, *lengths.min_len})
-                           : format_message("{} length {} is longer than maximum length {}",
-                                            {what, length, *lengths.max_len});
+        if (check == LengthCheck::TooShort) {
+            format_message_to(message, "{} length {} is shorter than minimum length {}",
+                              {what, length, *lengths.min_len});
+        } else {
+            format_message_to(message, "{} length {} is longer than maximum length {}",
+                              {what, length, *lengths.max_len});
+        }
         return record(view_of(message), object);
     }
 
@@ -436,7 +440,7 @@ Result<OwnedRef> run_collect(const ValidatorNode& root, PyObject* data) {
     // Valid data is the common case: the boolean walk answers it without a path,
     // an owned reference per item or a call per value.
     if (valid_for_collect(root, data)) return errors;
-    Collector collector{errors.get(), {}, {}, {}};
+    Collector collector{errors.get(), {}, {}, {}, {}};
     collector.segments.reserve(16);
     WalkOutcome outcome = collector.walk_root(root, data);
     if (outcome == WalkOutcome::Failed) return std::move(collector.context).take_failure();

@@ -39,5 +39,22 @@ TEST(CodePoints, MatchesBytewiseDefinitionOnRandomUtf8) {
     }
 }
 
+// Any byte from 0x80 up, at any position and alignment, makes the text non-ASCII.
+TEST(IsAscii, FindsAHighByteAnywhere) {
+    EXPECT_TRUE(is_ascii(""));
+    std::string text(19, 'a');
+    EXPECT_TRUE(is_ascii(text));
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        for (unsigned char high : {0x80, 0xC3, 0xFF}) {
+            std::string changed = text;
+            changed[at] = static_cast<char>(high);
+            for (std::size_t skip = 0; skip <= at; skip += 3) {
+                ASSERT_FALSE(is_ascii(std::string_view(changed).substr(skip))) << at << " " << skip;
+            }
+            ASSERT_TRUE(is_ascii(std::string_view(changed).substr(at + 1)));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace brindle
