@@ -52,8 +52,8 @@ struct Collector {
         std::size_t size_or_index;
     };
     NativeVector<Segment> segments;
-    Text path;     // reused for each entry's path
-    Text message;  // and for each formatted message
+    Text path;          // reused for each entry's path
+    Text message_text;  // and for each formatted message
 
     class Step {
     public:
@@ -139,8 +139,8 @@ struct Collector {
             case BoundCheck::InBounds:
                 return WalkOutcome::Valid;
         }
-        format_message_to(message, templ, {value, bound});
-        return record(view_of(message), object);
+        format_message_to(message_text, templ, {value, bound});
+        return record(view_of(message_text), object);
     }
 
     [[gnu::cold, gnu::noinline]] WalkOutcome record_length(std::string_view what,
@@ -149,13 +149,13 @@ struct Collector {
                                                            const Lengths& lengths,
                                                            PyObject* object) {
         if (check == LengthCheck::TooShort) {
-            format_message_to(message, "{} length {} is shorter than minimum length {}",
+            format_message_to(message_text, "{} length {} is shorter than minimum length {}",
                               {what, length, *lengths.min_len});
         } else {
-            format_message_to(message, "{} length {} is longer than maximum length {}",
+            format_message_to(message_text, "{} length {} is longer than maximum length {}",
                               {what, length, *lengths.max_len});
         }
-        return record(view_of(message), object);
+        return record(view_of(message_text), object);
     }
 
     WalkOutcome walk(const ValidatorNode& node, PyObject* object);
