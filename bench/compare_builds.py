@@ -7,14 +7,20 @@ first build's.
     python bench/compare_builds.py gcc=path/to/brindle_core.so zig=other/brindle_core.so
     python bench/compare_builds.py --all main=old/brindle_core.so change=new/brindle_core.so
 
-With --all, every make bench workload is timed, not only the record ones.
+With --all, every make bench workload is timed, not only the record ones. With
+--rounds, each row is 300 rounds of about 1 ms per build, in turns, on the thread's
+CPU clock, and the ratio printed is the median of the rounds' ratios (with its
+quartiles): on a shared host whose speed drifts from second to second, that is what
+resolves a few per cent.
 """
 
 from __future__ import annotations
 
 import importlib.machinery
 import importlib.util
+import statistics
 import sys
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -42,15 +48,54 @@ def side_by_side(calls: dict, data) -> dict:
                                     data)
 
 
+ROUNDS = 300
+ROUND_NS = 1_000_000
+
+
+def paired_rounds(calls: dict, data) -> tuple:
+    """The best time per call of each, and the median and quartiles of each one's
+    ratio to the first's, over ROUNDS rounds taken in turns (alternating the order)."""
+    names = list(calls)
+    clock = time.thread_time_ns
+    number = 1
+    while True:
+        start = clock()
+        for _ in range(number):
+            calls[names[0]](data)
+        if clock() - start >= ROUND_NS:
+            break
+        number *= 2
+    best = {name: float("inf") for name in names}
+    ratios = {name: [] for name in names[1:]}
+    for round_ in range(ROUNDS):
+        times = {}
+        for name in names if round_ % 2 == 0 else names[::-1]:
+            call = calls[name]
+            start = clock()
+            for _ in range(number):
+                call(data)
+            times[name] = (clock() - start) / number
+            best[name] = min(best[name], times[name])
+        for name in names[1:]:
+            ratios[name].append(times[name] / times[names[0]])
+    spread = {name: statistics.quantiles(r, n=4) for name, r in ratios.items()}
+    return best, spread
+
+
 def main(arguments):
     every_workload = "--all" in arguments
-    arguments = [a for a in arguments if a != "--all"]
+    rounds = "--rounds" in arguments
+    arguments = [a for a in arguments if a not in ("--all", "--rounds")]
     if len(arguments) < 2 or any("=" not in a for a in arguments):
         sys.exit(__doc__)
     builds = {name: load(path) for name, path in (a.split("=", 1) for a in arguments)}
     first = next(iter(builds))
-    print(f"CPython {sys.version.split()[0]}; times per call (median of {REPEATS} samples "
-          f"taken in turns); ratio = time / {first}'s time")
+    if rounds:
+        print(f"CPython {sys.version.split()[0]}; best time per call over {ROUNDS} rounds taken "
+              f"in turns; ratio = median [quartiles] of each round's time / {first}'s")
+    else:
+        print(f"CPython {sys.version.split()[0]}; times per call (median of {REPEATS} samples "
+              f"taken in turns); ratio = time / {first}'s time")
     header = f"{'workload':<40}" + "".join(f"{name:>12}" for name in builds) + "".join(
         f"{name + '/' + first:>14}" for name in list(builds)[1:])
     print(header)
@@ -64,8 +109,15 @@ def main(arguments):
                 answers = {repr(call(data)) for call in calls.values()}
                 if len(answers) != 1:
                     sys.exit(f"WRONG ANSWER: the builds disagree on {workload.name} {case}")
-                times = side_by_side(calls, data)
                 row = f"{workload.name + ', ' + case + ', ' + method:<40}"
+                if rounds:
+                    best, spread = paired_rounds(calls, data)
+                    row += "".join(f"{best[name]:>10.0f}ns" for name in builds)
+                    row += "".join(f"{q[1]:>9.3f}x [{q[0]:.3f}, {q[2]:.3f}]"
+                                   for q in spread.values())
+                    print(row, flush=True)
+                    continue
+                times = side_by_side(calls, data)
                 row += "".join(f"{times[name]:>10.0f}ns" for name in builds)
                 row += "".join(f"{times[name] / times[first]:>13.2f}x" for name in list(builds)[1:])
                 print(row)
