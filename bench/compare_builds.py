@@ -27,7 +27,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path[:0] = [str(ROOT / "bench"), str(ROOT / "examples")]
 
 import workloads as wl  # noqa: E402
-from timing import REPEATS, per_call_ns_side_by_side  # noqa: E402
+from timing import REPEATS, calibrated, per_call_ns_side_by_side  # noqa: E402
 
 RECORD_WORKLOADS = ("record", "1,000 records")
 
@@ -53,33 +53,22 @@ ROUND_NS = 1_000_000
 
 
 def paired_rounds(calls: dict, data) -> tuple:
-    """The best time per call of each, and the median and quartiles of each one's
-    ratio to the first's, over ROUNDS rounds taken in turns (alternating the order)."""
-    names = list(calls)
-    clock = time.thread_time_ns
-    number = 1
-    while True:
-        start = clock()
-        for _ in range(number):
-            calls[names[0]](data)
-        if clock() - start >= ROUND_NS:
-            break
-        number *= 2
+    """The best time per call of each, and the quartiles of each one's ratio to the
+    first's, over ROUNDS rounds taken in turns (alternating the order)."""
+    timers = {name: calibrated("f(d)", {"f": call}, data, ROUND_NS, clock=time.thread_time_ns)
+              for name, call in calls.items()}
+    names = list(timers)
     best = {name: float("inf") for name in names}
     ratios = {name: [] for name in names[1:]}
     for round_ in range(ROUNDS):
         times = {}
         for name in names if round_ % 2 == 0 else names[::-1]:
-            call = calls[name]
-            start = clock()
-            for _ in range(number):
-                call(data)
-            times[name] = (clock() - start) / number
+            timer, number = timers[name]
+            times[name] = timer.timeit(number) / number
             best[name] = min(best[name], times[name])
         for name in names[1:]:
             ratios[name].append(times[name] / times[names[0]])
-    spread = {name: statistics.quantiles(r, n=4) for name, r in ratios.items()}
-    return best, spread
+    return best, {name: statistics.quantiles(r, n=4) for name, r in ratios.items()}
 
 
 def main(arguments):
